@@ -1,0 +1,33 @@
+#pragma once
+
+#include <string>
+
+#include "platform/types.h"
+
+namespace sp {
+
+// Owns one installer handle and closes it once, if it is not 0.
+class ScopedInstallerHandle {
+public:
+    explicit ScopedInstallerHandle(InstallerHandle handle = 0) : handle_(handle) {}
+    ~ScopedInstallerHandle();
+    ScopedInstallerHandle(const ScopedInstallerHandle&) = delete;
+    ScopedInstallerHandle& operator=(const ScopedInstallerHandle&) = delete;
+    InstallerHandle get() const { return handle_; }
+
+private:
+    InstallerHandle handle_;
+};
+
+// The summary information of a package file; 0 when it cannot be opened.
+InstallerHandle OpenPatchSummary(std::u16string path);
+
+// The template property: target product codes separated by ';'.
+bool ReadTargetProductCodes(std::u16string path, std::u16string& productCodes);
+
+// The keywords property split at its first ';'. Without ';' or with ';' first: false and
+// last-error 4316.
+bool ReadPatchVersions(std::u16string path, std::u16string& upgradeVersion,
+                       std::u16string& acceptedVersions);
+
+}  // namespace sp

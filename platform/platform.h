@@ -1,0 +1,118 @@
+// The small operating-system interfaces the core reaches besides the installer, and the one
+// place where the running program (or a test) plugs in their providers.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/installer_service.h"
+#include "platform/types.h"
+
+namespace sp {
+
+// A resource's bytes as they lie in the loaded image; never copied.
+struct ResourceBytes {
+    const void* data = nullptr;
+    std::uint32_t size = 0;
+};
+
+class Resources {
+public:
+    virtual ~Resources() = default;
+    // Finds, sizes, loads and locks a resource given by string type and string name. Missing
+    // or not loadable: nullopt (the last-error value is the platform's). A found resource
+    // may have size 0.
+    virtual std::optional<ResourceBytes> LockResource(ModuleHandle module, const char16_t* type,
+                                                      const char16_t* name) = 0;
+    // String-table entry `id` into `buffer` of `capacity` characters, at most capacity - 1 of
+    // them and a terminator; answers the count loaded, 0 for a missing entry.
+    virtual std::int32_t LoadString(ModuleHandle module, std::uint32_t id, char16_t* buffer,
+                                    std::int32_t capacity) = 0;
+};
+
+// An open output file in binary mode; closed when destroyed.
+class OutputFile {
+public:
+    virtual ~OutputFile() = default;
+    // One write of `size` bytes; answers the count written.
+    virtual std::size_t Write(const void* data, std::size_t size) = 0;
+};
+
+enum class PathState { Missing, Exists, AccessDenied };
+
+class FileSystem {
+public:
+    virtual ~FileSystem() = default;
+    // GetTempPathW: the directory (ending in a backslash) into `buffer`; answers its length,
+    // or the length needed when it does not fit, or 0 on failure.
+    virtual std::uint32_t GetTempPath(std::uint32_t capacity, char16_t* buffer) = 0;
+    virtual std::optional<std::u16string> GetEnvironmentVariable(const char16_t* name) = 0;
+    // Whether a file-system object of that name exists.
+    virtual PathState Probe(const std::u16string& path) = 0;
+    // Mode "wb": created or truncated. Null on failure.
+    virtual std::unique_ptr<OutputFile> OpenForWriting(const std::u16string& path) = 0;
+    // Created only if nothing exists at `path` (no file, directory or link is followed).
+    // Null on failure; `alreadyExists` tells a taken name from other failures.
+    virtual std::unique_ptr<OutputFile> CreateExclusively(const std::u16string& path,
+                                                          bool& alreadyExists) = 0;
+    // GetFullPathNameW into `buffer` of `capacity` characters; answers the length written,
+    // or the length needed when it does not fit, or 0 on failure.
+    virtual std::uint32_t GetFullPathName(const char16_t* path, std::uint32_t capacity,
+                                          char16_t* buffer) = 0;
+    virtual bool DeleteFile(const std::u16string& path) = 0;
+};
+
+class MessageBoxes {
+public:
+    virtual ~MessageBoxes() = default;
+    // A box without owner window; answers the button pressed, 0 when it could not be shown.
+    virtual std::int32_t Show(const std::u16string& text, const std::u16string& caption,
+                              std::uint32_t flags) = 0;
+};
+
+struct ProcessEntry {
+    std::uint32_t processId = 0;
+    std::u16string exeFile;  // file name without folder
+};
+
+class ProcessList {
+public:
+    virtual ~ProcessList() = default;
+    // A snapshot of all processes; false when the list cannot be read.
+    virtual bool Snapshot(std::vector<ProcessEntry>& entries) = 0;
+};
+
+class ThreadState {
+public:
+    virtual ~ThreadState() = default;
+    virtual std::uint32_t GetLastError() = 0;
+    virtual void SetLastError(std::uint32_t code) = 0;
+    virtual void SetThreadLocale(std::uint32_t locale) = 0;
+};
+
+class CommandLine {
+public:
+    virtual ~CommandLine() = default;
+    // The process command line split by the platform's quoting rules, argument 0 being the
+    // program; nullopt when it cannot be split.
+    virtual std::optional<std::vector<std::u16string>> Arguments() = 0;
+};
+
+// The providers in use. The program sets them once at start; tests set fakes.
+struct Platform {
+    InstallerService* installer = nullptr;
+    Resources* resources = nullptr;
+    FileSystem* files = nullptr;
+    MessageBoxes* boxes = nullptr;
+    ProcessList* processes = nullptr;
+    ThreadState* thread = nullptr;
+    CommandLine* commandLine = nullptr;
+};
+
+Platform& CurrentPlatform();
+
+}  // namespace sp

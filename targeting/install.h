@@ -1,0 +1,8 @@
+#pragma once
+
+namespace sp {
+
+// Install mode: extract, read, discover, guard, apply, report.
+bool InstallPatch();
+
+}  // namespace sp

@@ -1,0 +1,362 @@
+// In-memory providers of every platform interface, for the unit tests. Each records what it
+// was asked, in order, and answers what the test scripted.
+#pragma once
+
+#include <cstring>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace sp::fakes {
+
+// "a" + u"b" without fuss in expectations.
+inline std::string Narrow(const std::u16string& s) {
+    std::string out;
+    for (char16_t c : s) out += c < 0x80 ? static_cast<char>(c) : '?';
+    return out;
+}
+
+class FakeInstaller : public InstallerService {
+public:
+    struct Summary {
+        ErrorCode openResult = 0;
+        std::map<std::uint32_t, std::u16string> properties;
+        // Forced results per property for the first and second call (0 = behave normally).
+        std::map<std::uint32_t, ErrorCode> forcedResult;
+    };
+    struct Product {
+        std::int32_t state = kProductStateInstalled;
+        std::map<std::u16string, std::u16string> properties;
+        ErrorCode propertyResult = 0;
+    };
+
+    std::map<std::u16string, Summary> packages;  // by full path
+    std::map<std::u16string, Product> products;  // by exact product code
+    ErrorCode configureResult = 0;
+    std::int32_t uiLevel = 5;
+
+    // Every call, as text: "OpenSummaryInfo(path)", "GetSummaryProperty(h,p,len)", ...
+    std::vector<std::string> calls;
+    std::set<InstallerHandle> openHandles;
+    int closeCount = 0;
+
+    ErrorCode OpenSummaryInfo(InstallerHandle, const char16_t* packagePath, std::uint32_t,
+                              InstallerHandle& handle) override {
+        std::u16string path = packagePath ? packagePath : u"";
+        calls.push_back("OpenSummaryInfo(" + Narrow(path) + ")");
+        auto it = packages.find(path);
+        if (it == packages.end()) return 1627;
+        if (it->second.openResult != 0) return it->second.openResult;
+        handle = nextHandle_++;
+        handleToPath_[handle] = path;
+        openHandles.insert(handle);
+        return 0;
+    }
+
+    ErrorCode GetSummaryProperty(InstallerHandle handle, std::uint32_t property, std::uint32_t&,
+                                 std::int32_t&, FileTime&, char16_t* buffer,
+                                 std::uint32_t& length) override {
+        calls.push_back("GetSummaryProperty(" + std::to_string(handle) + "," +
+                        std::to_string(property) + "," + std::to_string(length) + ")");
+        auto& summary = packages.at(handleToPath_.at(handle));
+        if (auto forced = summary.forcedResult.find(property);
+            forced != summary.forcedResult.end() && forced->second != 0) {
+            return forced->second;
+        }
+        auto it = summary.properties.find(property);
+        std::u16string value = it == summary.properties.end() ? u"" : it->second;
+        if (value.size() >= length) {
+            // Like the real service: the buffer is filled but left unterminated.
+            for (std::uint32_t i = 0; i < length; ++i) buffer[i] = u'#';
+            length = static_cast<std::uint32_t>(value.size());
+            return kErrorMoreData;
+        }
+        std::memcpy(buffer, value.c_str(), (value.size() + 1) * sizeof(char16_t));
+        length = static_cast<std::uint32_t>(value.size());
+        return 0;
+    }
+
+    ErrorCode CloseInstallerHandle(InstallerHandle handle) override {
+        calls.push_back("CloseInstallerHandle(" + std::to_string(handle) + ")");
+        ++closeCount;
+        openHandles.erase(handle);
+        return 0;
+    }
+
+    std::int32_t QueryProductState(const char16_t* productCode) override {
+        std::u16string code = productCode;
+        calls.push_back("QueryProductState(" + Narrow(code) + ")");
+        auto it = products.find(code);
+        if (it == products.end()) return code.size() == 38 ? -1 : -2;
+        return it->second.state;
+    }
+
+    ErrorCode GetProductProperty(const char16_t* productCode, const char16_t* property,
+                                 char16_t* buffer, std::uint32_t& length) override {
+        std::u16string code = productCode, name = property;
+        calls.push_back("GetProductProperty(" + Narrow(code) + "," + Narrow(name) + "," +
+                        std::to_string(length) + ")");
+        auto it = products.find(code);
+        if (it == products.end()) {
+            fillGarbage(buffer, length);
+            return 1605;
+        }
+        if (it->second.propertyResult != 0) {
+            fillGarbage(buffer, length);
+            return it->second.propertyResult;
+        }
+        auto p = it->second.properties.find(name);
+        if (p == it->second.properties.end()) {
+            fillGarbage(buffer, length);
+            return 1608;
+        }
+        if (p->second.size() >= length) {
+            fillGarbage(buffer, length);
+            length = static_cast<std::uint32_t>(p->second.size());
+            return kErrorMoreData;
+        }
+        std::memcpy(buffer, p->second.c_str(), (p->second.size() + 1) * sizeof(char16_t));
+        length = static_cast<std::uint32_t>(p->second.size());
+        return 0;
+    }
+
+    ErrorCode EnableInstallerLog(std::uint32_t mode, const char16_t* logPath,
+                                 std::uint32_t attributes) override {
+        calls.push_back("EnableInstallerLog(" + std::to_string(mode) + "," +
+                        (logPath ? Narrow(logPath) : std::string("null")) + "," +
+                        std::to_string(attributes) + ")");
+        return 0;
+    }
+
+    std::int32_t SetInstallerUiLevel(std::int32_t level, void*) override {
+        calls.push_back("SetInstallerUiLevel(" + std::to_string(level) + ")");
+        std::int32_t previous = uiLevel;
+        uiLevel = level;
+        return previous;
+    }
+
+    ErrorCode ConfigureProductWithCommandLine(const char16_t* productCode, std::int32_t level,
+                                              std::int32_t state,
+                                              const char16_t* commandLine) override {
+        calls.push_back("ConfigureProductWithCommandLine(" + Narrow(productCode) + "," +
+                        std::to_string(level) + "," + std::to_string(state) + "," +
+                        Narrow(commandLine) + ")");
+        return configureResult;
+    }
+
+private:
+    // Failed calls leave undefined content; make it visible and unterminated.
+    static void fillGarbage(char16_t* buffer, std::uint32_t length) {
+        for (std::uint32_t i = 0; i < length; ++i) buffer[i] = u'#';
+    }
+    InstallerHandle nextHandle_ = 100;
+    std::map<InstallerHandle, std::u16string> handleToPath_;
+};
+
+class FakeResources : public Resources {
+public:
+    bool hasPackage = true;
+    std::string package = std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + "package bytes";
+    // Entries by id for the language in use.
+    std::map<std::uint32_t, std::u16string> strings;
+    std::vector<std::uint32_t> loadedIds;
+
+    std::optional<ResourceBytes> LockResource(ModuleHandle, const char16_t* type,
+                                              const char16_t* name) override {
+        if (!hasPackage || std::u16string(type) != u"MSP" || std::u16string(name) != u"IDR_MSP")
+            return std::nullopt;
+        return ResourceBytes{package.data(), static_cast<std::uint32_t>(package.size())};
+    }
+
+    std::int32_t LoadString(ModuleHandle, std::uint32_t id, char16_t* buffer,
+                            std::int32_t capacity) override {
+        loadedIds.push_back(id);
+        auto it = strings.find(id);
+        std::u16string text = it == strings.end() ? u"" : it->second;
+        if (capacity <= 0) return 0;
+        if (static_cast<std::int32_t>(text.size()) > capacity - 1) text.resize(capacity - 1);
+        std::memcpy(buffer, text.c_str(), (text.size() + 1) * sizeof(char16_t));
+        return static_cast<std::int32_t>(text.size());
+    }
+};
+
+class FakeFile : public OutputFile {
+public:
+    FakeFile(std::string& contents, std::size_t limit) : contents_(contents), limit_(limit) {}
+    std::size_t Write(const void* data, std::size_t size) override {
+        std::size_t room = limit_ > contents_.size() ? limit_ - contents_.size() : 0;
+        std::size_t n = size < room ? size : room;
+        contents_.append(static_cast<const char*>(data), n);
+        ++writes;
+        return n;
+    }
+    int writes = 0;
+
+private:
+    std::string& contents_;
+    std::size_t limit_;
+};
+
+class FakeFileSystem : public FileSystem {
+public:
+    std::u16string tempPath = u"C:\\users\\me\\Temp\\";
+    bool tempPathFails = false;
+    std::map<std::u16string, std::u16string> environment;
+    std::set<std::u16string> directories = {u"C:\\users\\me\\Temp\\", u"\\", u"."};
+    std::set<std::u16string> deniedPaths;
+    std::set<std::u16string> readOnlyPaths;  // opening these for writing fails
+    std::map<std::u16string, std::string> files;
+    std::size_t diskRoom = static_cast<std::size_t>(-1);
+    std::u16string currentDirectory = u"C:\\work\\";
+    std::vector<std::string> calls;
+
+    std::uint32_t GetTempPath(std::uint32_t capacity, char16_t* buffer) override {
+        calls.push_back("GetTempPath");
+        if (tempPathFails) return 0;
+        if (tempPath.size() + 1 > capacity) return static_cast<std::uint32_t>(tempPath.size() + 1);
+        std::memcpy(buffer, tempPath.c_str(), (tempPath.size() + 1) * sizeof(char16_t));
+        return static_cast<std::uint32_t>(tempPath.size());
+    }
+
+    std::optional<std::u16string> GetEnvironmentVariable(const char16_t* name) override {
+        auto it = environment.find(name);
+        if (it == environment.end()) return std::nullopt;
+        return it->second;
+    }
+
+    PathState Probe(const std::u16string& path) override {
+        calls.push_back("Probe(" + Narrow(path) + ")");
+        if (deniedPaths.count(path)) return PathState::AccessDenied;
+        if (files.count(path) || directories.count(path) || directories.count(path + u"\\"))
+            return PathState::Exists;
+        return PathState::Missing;
+    }
+
+    std::unique_ptr<OutputFile> OpenForWriting(const std::u16string& path) override {
+        calls.push_back("OpenForWriting(" + Narrow(path) + ")");
+        if (!canCreate(path)) return nullptr;
+        files[path].clear();
+        return std::make_unique<FakeFile>(files[path], diskRoom);
+    }
+
+    std::unique_ptr<OutputFile> CreateExclusively(const std::u16string& path,
+                                                  bool& alreadyExists) override {
+        calls.push_back("CreateExclusively(" + Narrow(path) + ")");
+        alreadyExists = files.count(path) || directories.count(path) || deniedPaths.count(path) ||
+                        plantedAtCreate.count(path);
+        if (alreadyExists || !canCreate(path)) return nullptr;
+        files[path].clear();
+        return std::make_unique<FakeFile>(files[path], diskRoom);
+    }
+
+    std::uint32_t GetFullPathName(const char16_t* path, std::uint32_t capacity,
+                                  char16_t* buffer) override {
+        std::u16string p = path;
+        calls.push_back("GetFullPathName(" + Narrow(p) + ")");
+        if (p.empty()) return 0;
+        std::u16string full = (p.size() > 1 && p[1] == u':') || p[0] == u'\\' ? p
+                                                                               : currentDirectory + p;
+        if (full.size() + 1 > capacity) return static_cast<std::uint32_t>(full.size() + 1);
+        std::memcpy(buffer, full.c_str(), (full.size() + 1) * sizeof(char16_t));
+        return static_cast<std::uint32_t>(full.size());
+    }
+
+    bool DeleteFile(const std::u16string& path) override {
+        calls.push_back("DeleteFile(" + Narrow(path) + ")");
+        return files.erase(path) > 0;
+    }
+
+    // Names that something else takes between the existence test and the creation.
+    std::set<std::u16string> plantedAtCreate;
+
+private:
+    bool canCreate(const std::u16string& path) {
+        if (readOnlyPaths.count(path) || directories.count(path)) return false;
+        auto slash = path.find_last_of(u"\\/");
+        if (slash == std::u16string::npos) return true;
+        std::u16string dir = path.substr(0, slash + 1);
+        return directories.count(dir) || directories.count(path.substr(0, slash));
+    }
+};
+
+class FakeBoxes : public MessageBoxes {
+public:
+    struct Box {
+        std::u16string text;
+        std::u16string caption;
+        std::uint32_t flags;
+    };
+    std::vector<Box> shown;
+    std::vector<std::int32_t> answers;  // consumed in order; 1 (OK) when exhausted
+    // Called after each box, e.g. to end a watched process on Retry.
+    std::function<void(const Box&)> onShow;
+
+    std::int32_t Show(const std::u16string& text, const std::u16string& caption,
+                      std::uint32_t flags) override {
+        shown.push_back({text, caption, flags});
+        if (onShow) onShow(shown.back());
+        if (next_ < answers.size()) return answers[next_++];
+        return 1;
+    }
+
+private:
+    std::size_t next_ = 0;
+};
+
+class FakeProcesses : public ProcessList {
+public:
+    std::vector<ProcessEntry> running;
+    bool unreadable = false;
+    int snapshots = 0;
+    bool Snapshot(std::vector<ProcessEntry>& entries) override {
+        ++snapshots;
+        if (unreadable) return false;
+        entries = running;
+        return true;
+    }
+};
+
+class FakeThread : public ThreadState {
+public:
+    std::uint32_t lastError = 0;
+    std::vector<std::uint32_t> locales;
+    int lastErrorReads = 0;
+    std::uint32_t GetLastError() override {
+        ++lastErrorReads;
+        return lastError;
+    }
+    void SetLastError(std::uint32_t code) override { lastError = code; }
+    void SetThreadLocale(std::uint32_t locale) override { locales.push_back(locale); }
+};
+
+class FakeCommandLine : public CommandLine {
+public:
+    std::optional<std::vector<std::u16string>> arguments =
+        std::vector<std::u16string>{u"servicepack.exe"};
+    std::optional<std::vector<std::u16string>> Arguments() override { return arguments; }
+};
+
+// Installs a full set of fakes for one test and restores an empty platform afterwards.
+struct FakePlatform {
+    FakeInstaller installer;
+    FakeResources resources;
+    FakeFileSystem files;
+    FakeBoxes boxes;
+    FakeProcesses processes;
+    FakeThread thread;
+    FakeCommandLine commandLine;
+
+    FakePlatform() {
+        CurrentPlatform() = Platform{&installer, &resources, &files,      &boxes,
+                                     &processes, &thread,    &commandLine};
+    }
+    ~FakePlatform() { CurrentPlatform() = Platform{}; }
+    FakePlatform(const FakePlatform&) = delete;
+    FakePlatform& operator=(const FakePlatform&) = delete;
+};
+
+}  // namespace sp::fakes

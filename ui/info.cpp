@@ -1,0 +1,7 @@
+#include "ui/info.h"
+
+namespace sp {
+
+void ShowPatchInfo() {}
+
+}  // namespace sp
