@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs everything the build, the demo and the tests need on a fresh Debian 12 machine.
+# Safe to run again: apt-get skips what is already there.
+set -euo pipefail
+
+packages=(
+    cmake make g++ libgtest-dev                     # native core and unit tests
+    mingw-w64                                       # servicepack.exe (cross build, windres)
+    wine wine64                                     # end-to-end runs, Wine's msi.dll as installer
+    wixl msitools                                   # sample product MSI for the installer tests
+    python3 python3-olefile python3-pytest          # host tools and the test harness
+    xvfb xauth imagemagick fonts-wqy-microhei       # screenshots of the boxes
+)
+
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

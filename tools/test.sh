@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Builds both presets and runs every test: native unit tests, the same under ASan+UBSan, the
+# host-tool tests, and the end-to-end tests of the real servicepack.exe under Wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+tools/install-deps.sh
+
+status=0
+for preset in native native-asan windows; do
+    echo "=== $preset ==="
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset"
+    ctest --preset "$preset" || status=1
+done
+exit $status
