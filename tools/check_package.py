@@ -1,0 +1,181 @@
+#!/usr/bin/python3
+"""Build check of the patch package that the service pack embeds.
+
+Reads the package's summary information the way the service pack will at run
+time and fails (exit 1, one line per problem on stderr) when install mode
+could never work with it:
+
+- the file is not a compound file, or has no summary information;
+- the keywords property is missing, has no ';', or begins with ';' (the
+  summary reader rejects it);
+- the accepted versions (after the first ';') are empty or do not end in ','
+  (entries end at a ',', so text after the last ',' is never compared; with
+  no ',' at all every installed product would get the "designed for" report);
+- the template is missing or empty, or has an empty entry (a leading ';' or
+  ';;'), because discovery stops at the first empty entry.  A single trailing
+  ';' is accepted: everything before it is still read.
+
+Entries of the template that are not a GUID in braces are reported as
+warnings only: the installer just does not find such a product.
+
+On success it prints what the package targets, accepts and upgrades to.
+--allow-problems turns the problems into warnings and exits 0.
+"""
+
+from __future__ import annotations
+
+import argparse
+import re
+import sys
+
+import olefile
+
+SUMMARY_STREAM = "\x05SummaryInformation"
+PID_CODEPAGE = 1
+PID_KEYWORDS = 5
+PID_TEMPLATE = 7
+GUID_RE = re.compile(r"^\{[0-9A-Fa-f]{8}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{12}\}$")
+
+
+class Report:
+    def __init__(self):
+        self.problems: list[str] = []
+        self.warnings: list[str] = []
+        self.targets: list[str] = []
+        self.accepted: list[str] = []
+        self.upgrade: str | None = None
+
+
+def _text(value, codepage: str) -> str | None:
+    if isinstance(value, bytes):
+        return value.decode(codepage, errors="replace")
+    if isinstance(value, str):
+        return value
+    return None
+
+
+def _codec(props: dict) -> str:
+    codepage = props.get(PID_CODEPAGE)
+    if isinstance(codepage, int):
+        name = "utf-8" if codepage == 65001 else f"cp{codepage}"
+        try:
+            "".encode(name)
+            return name
+        except LookupError:
+            pass
+    return "cp1252"
+
+
+def read_summary(path: str, report: Report) -> dict | None:
+    try:
+        if not olefile.isOleFile(path):
+            report.problems.append("is not a compound file (no installer package)")
+            return None
+        with olefile.OleFileIO(path) as ole:
+            if not ole.exists(SUMMARY_STREAM):
+                report.problems.append("has no summary information stream")
+                return None
+            return ole.getproperties(SUMMARY_STREAM)
+    except OSError as exc:
+        report.problems.append(f"cannot be read: {exc.strerror or exc}")
+    except Exception as exc:  # olefile raises plain exceptions for damaged files
+        report.problems.append(f"cannot be read as a compound file: {exc}")
+    return None
+
+
+def check_keywords(value, codec: str, report: Report):
+    if value is None:
+        report.problems.append("has no keywords (summary property 5): the upgrade and accepted versions are missing")
+        return
+    keywords = _text(value, codec)
+    if keywords is None:
+        report.problems.append(f"keywords (summary property 5) are not text: {value!r}")
+        return
+    pos = keywords.find(";")
+    if pos < 0:
+        report.problems.append(f"keywords {keywords!r} have no ';' between the upgrade version and the accepted versions")
+        return
+    if pos == 0:
+        report.problems.append(f"keywords {keywords!r} begin with ';': the upgrade version is empty")
+        return
+    report.upgrade = keywords[:pos]
+    accepted = keywords[pos + 1 :]
+    entries = accepted.split(",")
+    report.accepted = entries[:-1]
+    if not accepted:
+        report.problems.append(f"keywords {keywords!r} accept no installed version (nothing after the first ';')")
+    elif "," not in accepted:
+        report.problems.append(
+            f"accepted versions {accepted!r} do not end in ',': no installed version would ever be accepted"
+        )
+    elif entries[-1]:
+        report.problems.append(
+            f"accepted versions {accepted!r} do not end in ',': {entries[-1]!r} would never be compared"
+        )
+
+
+def check_template(value, codec: str, report: Report):
+    if value is None:
+        report.problems.append("has no template (summary property 7): no target product codes")
+        return
+    template = _text(value, codec)
+    if template is None:
+        report.problems.append(f"template (summary property 7) is not text: {value!r}")
+        return
+    if not template:
+        report.problems.append("template (summary property 7) is empty: no target product codes")
+        return
+    entries = template.split(";")
+    if entries[-1] == "":
+        entries.pop()  # one trailing ';' ends the list where it would end anyway
+    for index, entry in enumerate(entries):
+        if not entry:
+            where = "begins with ';'" if index == 0 else "holds an empty entry (';;')"
+            report.problems.append(
+                f"template {template[:80]!r}{'...' if len(template) > 80 else ''} {where}: "
+                f"target discovery stops there and sees only {index} product code(s)"
+            )
+            break
+        report.targets.append(entry)
+    for entry in report.targets:
+        if not GUID_RE.match(entry):
+            report.warnings.append(f"template entry {entry!r} is not a product code in braces")
+
+
+def check(path: str) -> Report:
+    report = Report()
+    props = read_summary(path, report)
+    if props is None:
+        return report
+    codec = _codec(props)
+    check_keywords(props.get(PID_KEYWORDS), codec, report)
+    check_template(props.get(PID_TEMPLATE), codec, report)
+    return report
+
+
+def main(argv=None) -> int:
+    parser = argparse.ArgumentParser(description="Check that a patch package can drive the service pack.")
+    parser.add_argument("package")
+    parser.add_argument("--allow-problems", action="store_true", help="report problems as warnings and exit 0")
+    args = parser.parse_args(argv)
+
+    report = check(args.package)
+    for warning in report.warnings:
+        print(f"check_package: warning: {args.package}: {warning}", file=sys.stderr)
+    label = "warning" if args.allow_problems else "error"
+    for problem in report.problems:
+        print(f"check_package: {label}: {args.package}: {problem}", file=sys.stderr)
+
+    if report.upgrade is not None or report.targets:
+        print(f"{args.package}:")
+        print(f"  target product codes ({len(report.targets)}):")
+        for code in report.targets:
+            print(f"    {code}")
+        accepted = ", ".join(report.accepted) if report.accepted else "(none)"
+        print(f"  accepted installed versions: {accepted}")
+        print(f"  upgrades to: {report.upgrade if report.upgrade is not None else '(unknown)'}")
+    return 1 if report.problems and not args.allow_problems else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
