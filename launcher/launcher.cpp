@@ -1,14 +1,93 @@
 #include "launcher/launcher.h"
 
+#include <cstddef>
+#include <string_view>
+
+#include "package/extract.h"
+#include "platform/platform.h"
+#include "targeting/install.h"
+#include "ui/info.h"
+
 namespace sp {
+namespace {
+
+// Whole-argument comparison that folds only ASCII A-Z: a locale must never make "/İ" or a
+// full-width letter match an option word.
+bool IsOptionWord(const std::u16string& argument, std::u16string_view word) {
+    if (argument.size() != word.size()) return false;
+    for (std::size_t i = 0; i < word.size(); ++i) {
+        char16_t c = argument[i];
+        if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+        if (c != word[i]) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+LaunchModes LaunchModes::Real() {
+    return LaunchModes{&InstallPatch, &ExtractPatchPackage, &ShowPatchInfo};
+}
+
+void ScanArguments(const std::vector<std::u16string>& arguments, LaunchOptions& options) {
+    const std::size_t count = arguments.size();
+    for (std::size_t i = 1; i < count; ++i) {
+        const std::u16string& argument = arguments[i];
+        if (IsOptionWord(argument, u"/q")) {
+            options.quiet = true;
+        } else if (IsOptionWord(argument, u"/e")) {
+            // The flags change before the path is copied, so a copy that runs out of memory
+            // still leaves extract mode selected.
+            options.extract = true;
+            options.install = false;
+            if (i + 1 < count) {
+                ++i;
+                options.extractPath = arguments[i];
+            }
+        } else if (IsOptionWord(argument, u"/i")) {
+            options.install = false;
+            options.info = true;
+            return;
+        } else if (IsOptionWord(argument, u"/pi")) {
+            options.install = false;
+            options.info = false;
+            return;
+        }
+    }
+}
+
+void ApplyArguments(const std::optional<std::vector<std::u16string>>& arguments,
+                    LaunchOptions& options, ArgumentScanner scan) {
+    options.quiet = false;
+    options.extract = false;
+    options.extractPath.clear();
+    options.install = true;
+    // The info flag starts false with the process and is left as it is.
+    if (!arguments) return;
+    try {
+        scan(*arguments, options);
+    } catch (...) {
+        // The scan stops at the failing argument; what it set so far stays.
+    }
+}
+
+void ParseCommandLine() { ApplyArguments(CurrentPlatform().commandLine->Arguments(), Options); }
+
+void RunSelectedModes(LaunchOptions& options, const LaunchModes& modes) {
+    if (options.install) {
+        modes.install();
+        return;
+    }
+    if (options.extract) modes.extract(options.extractPath);
+    if (options.info) modes.info();
+}
 
 std::int32_t LauncherMain(ModuleHandle instance) {
     ModuleInstance = instance;
+    ParseCommandLine();
+    RunSelectedModes(Options, LaunchModes::Real());
+    Targets.clear();
     return 0;
 }
-
-void ParseCommandLine() {}
-
-void ScanArguments(const std::vector<std::u16string>&, LaunchOptions&) {}
 
 }  // namespace sp

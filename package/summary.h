@@ -8,14 +8,14 @@ namespace sp {
 
 // Owns one installer handle and closes it once, if it is not 0.
 class ScopedInstallerHandle {
-public:
+  public:
     explicit ScopedInstallerHandle(InstallerHandle handle = 0) : handle_(handle) {}
     ~ScopedInstallerHandle();
     ScopedInstallerHandle(const ScopedInstallerHandle&) = delete;
     ScopedInstallerHandle& operator=(const ScopedInstallerHandle&) = delete;
     InstallerHandle get() const { return handle_; }
 
-private:
+  private:
     InstallerHandle handle_;
 };
 

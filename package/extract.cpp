@@ -1,0 +1,97 @@
+#include "package/extract.h"
+
+#include <algorithm>
+#include <array>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "launcher/process_state.h"
+#include "platform/platform.h"
+
+namespace sp {
+namespace {
+
+constexpr std::uint32_t kTempPathCapacity = 1024;
+
+// Lives as long as the process: a later extraction goes on counting where the previous stopped.
+std::uint32_t nextTemporaryNumber = 1;
+
+// The folder temporary names go in: "TMP" when it names something that exists, else the
+// system's temporary directory if it exists, else the root of the current drive, else the
+// current directory.
+std::u16string TemporaryDirectory(FileSystem& files, const std::u16string& systemTemp) {
+    if (auto tmp = files.GetEnvironmentVariable(u"TMP");
+        tmp && !tmp->empty() && files.Probe(*tmp) == PathState::Exists) {
+        return *tmp;
+    }
+    if (!systemTemp.empty() && files.Probe(systemTemp) == PathState::Exists) return systemTemp;
+    if (files.Probe(u"\\") == PathState::Exists) return u"\\";
+    return u".";
+}
+
+// The next candidate in `directory` that nothing occupies; a name whose test is refused
+// counts as occupied. Nullopt once the counter is used up.
+std::optional<std::u16string> NextTemporaryName(FileSystem& files,
+                                                const std::u16string& directory) {
+    std::u16string prefix = directory;
+    if (prefix.empty() || (prefix.back() != u'\\' && prefix.back() != u'/')) prefix += u'\\';
+    prefix += u"MSP";
+    while (nextTemporaryNumber <= kTemporaryNameLimit) {
+        std::u16string candidate = prefix;
+        for (char c : std::to_string(nextTemporaryNumber++)) candidate += static_cast<char16_t>(c);
+        if (files.Probe(candidate) == PathState::Missing) return candidate;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+void SetTemporaryNameCounter(std::uint32_t next) { nextTemporaryNumber = next; }
+
+bool ExtractPatchPackage(std::u16string& path) {
+    Platform& platform = CurrentPlatform();
+    FileSystem& files = *platform.files;
+
+    std::u16string directory;
+    const bool generated = path.empty();
+    if (generated) {
+        std::array<char16_t, kTempPathCapacity> buffer{};
+        const std::uint32_t length = files.GetTempPath(kTempPathCapacity, buffer.data());
+        if (length == 0 || length > kTempPathCapacity) return false;
+        // Up to the terminator, and never past the buffer.
+        const std::u16string systemTemp(buffer.begin(),
+                                        std::find(buffer.begin(), buffer.end(), u'\0'));
+        directory = TemporaryDirectory(files, systemTemp);
+        auto name = NextTemporaryName(files, directory);
+        if (!name) return false;
+        path = *name;
+    }
+
+    auto resource = platform.resources->LockResource(ModuleInstance, u"MSP", u"IDR_MSP");
+    if (!resource || resource->size == 0 || resource->data == nullptr) return false;
+
+    std::unique_ptr<OutputFile> file;
+    if (generated) {
+        // A generated name is created only where nothing exists yet: something that took the
+        // name since it was tested (a planted file or link) is never written through; the
+        // next number is tried instead.
+        for (;;) {
+            bool taken = false;
+            file = files.CreateExclusively(path, taken);
+            if (file || !taken) break;
+            auto name = NextTemporaryName(files, directory);
+            if (!name) return false;
+            path = *name;
+        }
+    } else {
+        file = files.OpenForWriting(path);
+    }
+    if (!file) return false;
+
+    // Straight from the loaded image in one write; the package is never copied.
+    if (file->Write(resource->data, resource->size) < resource->size) return false;
+    return true;
+}
+
+}  // namespace sp

@@ -1,0 +1,249 @@
+#include "launcher/launcher.h"
+
+#include <gtest/gtest.h>
+
+#include <new>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "package/extract.h"
+#include "tests/fakes/fake_platform.h"
+
+namespace sp {
+namespace {
+
+using fakes::FakePlatform;
+using fakes::Narrow;
+
+struct ScanCase {
+    const char* name;
+    std::vector<std::u16string> arguments;  // after argument 0
+    bool quiet;
+    bool install;
+    bool extract;
+    bool info;
+    std::u16string extractPath;
+};
+
+std::ostream& operator<<(std::ostream& os, const ScanCase& c) { return os << c.name; }
+
+class ScanArgumentsTable : public ::testing::TestWithParam<ScanCase> {};
+
+TEST_P(ScanArgumentsTable, SetsOptions) {
+    const ScanCase& c = GetParam();
+    std::vector<std::u16string> arguments{u"C:\\dist\\servicepack.exe"};
+    arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+    LaunchOptions options;
+    ScanArguments(arguments, options);
+    EXPECT_EQ(options.quiet, c.quiet);
+    EXPECT_EQ(options.install, c.install);
+    EXPECT_EQ(options.extract, c.extract);
+    EXPECT_EQ(options.info, c.info);
+    EXPECT_EQ(Narrow(options.extractPath), Narrow(c.extractPath));
+}
+
+//                       quiet  install extract info   path
+INSTANTIATE_TEST_SUITE_P(
+    Options, ScanArgumentsTable,
+    ::testing::Values(
+        ScanCase{"NoArguments", {}, false, true, false, false, u""},
+        ScanCase{"QuietAlone", {u"/q"}, true, true, false, false, u""},
+        ScanCase{"ExtractWithPath", {u"/e", u"out.msp"}, false, false, true, false, u"out.msp"},
+        ScanCase{"ExtractLast", {u"/e"}, false, false, true, false, u""},
+        ScanCase{"ExtractEmptyPathArgument", {u"/e", u"", u"/q"}, true, false, true, false, u""},
+        ScanCase{"ExtractConsumesOptionWord", {u"/e", u"/q"}, false, false, true, false, u"/q"},
+        ScanCase{"ExtractConsumesInfoWord", {u"/e", u"/i"}, false, false, true, false, u"/i"},
+        ScanCase{"SecondExtractWins", {u"/e", u"a", u"/e", u"b"}, false, false, true, false, u"b"},
+        ScanCase{"TrailingExtractKeepsPath", {u"/e", u"a", u"/e"}, false, false, true, false, u"a"},
+        ScanCase{"ExtractThenInfo", {u"/e", u"a", u"/i"}, false, false, true, true, u"a"},
+        ScanCase{"InfoEndsScan", {u"/i", u"/e", u"a"}, false, false, false, true, u""},
+        ScanCase{"QuietThenInfo", {u"/q", u"/i"}, true, false, false, true, u""},
+        ScanCase{"InfoThenQuietUnscanned", {u"/i", u"/q"}, false, false, false, true, u""},
+        ScanCase{"NeitherAlone", {u"/pi"}, false, false, false, false, u""},
+        ScanCase{"ExtractThenNeither", {u"/e", u"a", u"/pi"}, false, false, true, false, u"a"},
+        ScanCase{"InfoThenNeitherUnscanned", {u"/i", u"/pi"}, false, false, false, true, u""},
+        ScanCase{"NeitherEndsScan", {u"/pi", u"/i", u"/q"}, false, false, false, false, u""},
+        ScanCase{"UnknownWordsIgnored",
+                 {u"/x", u"-q", u"/quiet", u"q", u"/e:", u"/ q", u"/q ", u"/p", u"/pii"},
+                 false,
+                 true,
+                 false,
+                 false,
+                 u""},
+        ScanCase{"UpperCase", {u"/Q", u"/E", u"X.MSP"}, true, false, true, false, u"X.MSP"},
+        ScanCase{"UpperInfo", {u"/I"}, false, false, false, true, u""},
+        ScanCase{"MixedCaseNeither", {u"/e", u"a", u"/Pi"}, false, false, true, false, u"a"},
+        ScanCase{"UpperNeither", {u"/PI", u"/q"}, false, false, false, false, u""},
+        // Only A-Z fold: dotted capital I, dotless i and full-width letters are other words.
+        ScanCase{"NonAsciiLettersDoNotFold",
+                 {u"/\u0130", u"/\u0131", u"/\uFF51", u"\uFF0Fq"},
+                 false,
+                 true,
+                 false,
+                 false,
+                 u""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ScanArguments, SkipsArgumentZeroAndKeepsUnscannedOptions) {
+    LaunchOptions options;
+    options.info = true;
+    ScanArguments({u"/i"}, options);  // only the program path
+    EXPECT_TRUE(options.install);
+    EXPECT_TRUE(options.info);  // the scan only ever changes what an option word names
+    ScanArguments({}, options);
+    EXPECT_TRUE(options.install);
+}
+
+TEST(ScanArguments, ApplyResetsAllButInfoAndToleratesNoVector) {
+    LaunchOptions options{true, false, true, true, u"old"};
+    ApplyArguments(std::nullopt, options);
+    EXPECT_FALSE(options.quiet);
+    EXPECT_TRUE(options.install);
+    EXPECT_FALSE(options.extract);
+    EXPECT_TRUE(options.extractPath.empty());
+    EXPECT_TRUE(options.info);  // starts false with the process, never reset by a scan
+}
+
+TEST(ScanArguments, ExceptionStopsScanButKeepsOptionsSoFar) {
+    LaunchOptions options;
+    ArgumentScanner failing = [](const std::vector<std::u16string>&, LaunchOptions& o) {
+        o.quiet = true;
+        o.extract = true;
+        o.install = false;
+        throw std::bad_alloc();
+    };
+    EXPECT_NO_THROW(ApplyArguments(std::vector<std::u16string>{u"sp.exe", u"/q", u"/e", u"p"},
+                                   options, failing));
+    EXPECT_TRUE(options.quiet);
+    EXPECT_TRUE(options.extract);
+    EXPECT_FALSE(options.install);
+}
+
+TEST(ScanArguments, ParseCommandLineReadsThePlatformCommandLine) {
+    FakePlatform platform;
+    Options = LaunchOptions{};
+    platform.commandLine.arguments =
+        std::vector<std::u16string>{u"servicepack.exe", u"/Q", u"/e", u"C:\\x.msp"};
+    ParseCommandLine();
+    EXPECT_TRUE(Options.quiet);
+    EXPECT_TRUE(Options.extract);
+    EXPECT_EQ(Narrow(Options.extractPath), "C:\\x.msp");
+
+    platform.commandLine.arguments = std::nullopt;  // the line could not be split
+    ParseCommandLine();
+    EXPECT_TRUE(Options.install);
+    EXPECT_FALSE(Options.quiet);
+    Options = LaunchOptions{};
+}
+
+// Records the order in which modes run and what the extraction was handed.
+struct ModeRecorder {
+    std::vector<std::string> ran;
+    LaunchModes Modes() {
+        return LaunchModes{[this] {
+                               ran.push_back("install");
+                               return true;
+                           },
+                           [this](std::u16string& path) {
+                               ran.push_back("extract(" + Narrow(path) + ")");
+                               if (path.empty()) path = u"C:\\tmp\\MSP1";
+                               return false;
+                           },
+                           [this] { ran.push_back("info"); }};
+    }
+};
+
+TEST(LauncherDispatch, InstallRunsAloneAndOtherModesInOrder) {
+    struct Case {
+        LaunchOptions options;
+        std::vector<std::string> expected;
+    };
+    const std::vector<Case> cases = {
+        {{false, true, false, false, u""}, {"install"}},
+        // An install flag still set means no mode option was scanned; nothing else runs.
+        {{false, true, true, true, u"a"}, {"install"}},
+        {{false, false, true, false, u"a"}, {"extract(a)"}},
+        {{false, false, false, true, u""}, {"info"}},
+        {{false, false, true, true, u"a"}, {"extract(a)", "info"}},
+        {{false, false, false, false, u""}, {}},
+    };
+    for (const Case& c : cases) {
+        ModeRecorder recorder;
+        LaunchOptions options = c.options;
+        RunSelectedModes(options, recorder.Modes());
+        EXPECT_EQ(recorder.ran, c.expected);
+    }
+}
+
+TEST(LauncherDispatch, ExtractionReceivesTheExtractPathItself) {
+    ModeRecorder recorder;
+    LaunchOptions options{false, false, true, false, u""};
+    RunSelectedModes(options, recorder.Modes());
+    EXPECT_EQ(Narrow(options.extractPath), "C:\\tmp\\MSP1");
+}
+
+class LauncherMainTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        Options = LaunchOptions{};
+        Targets.clear();
+        SetTemporaryNameCounter(1);
+        platform.files.directories.insert(u"C:\\out\\");
+    }
+    void TearDown() override {
+        Options = LaunchOptions{};
+        Targets.clear();
+    }
+    void CommandLine(std::vector<std::u16string> arguments) {
+        arguments.insert(arguments.begin(), u"servicepack.exe");
+        platform.commandLine.arguments = arguments;
+    }
+    FakePlatform platform;
+    int moduleToken = 0;
+};
+
+TEST_F(LauncherMainTest, ExtractModeWritesThePackageAndEmptiesTargets) {
+    CommandLine({u"/e", u"C:\\out\\sp.msp"});
+    Targets.emplace_back();
+    EXPECT_EQ(LauncherMain(&moduleToken), 0);
+    EXPECT_EQ(ModuleInstance, &moduleToken);
+    EXPECT_EQ(platform.files.files.at(u"C:\\out\\sp.msp"), platform.resources.package);
+    EXPECT_TRUE(Targets.empty());
+    EXPECT_TRUE(platform.boxes.shown.empty());
+}
+
+TEST_F(LauncherMainTest, ExtractModeWithoutPathUsesATemporaryNameSilently) {
+    CommandLine({u"/e"});
+    EXPECT_EQ(LauncherMain(&moduleToken), 0);
+    EXPECT_EQ(Narrow(Options.extractPath), "C:\\users\\me\\Temp\\MSP1");
+    EXPECT_EQ(platform.files.files.count(u"C:\\users\\me\\Temp\\MSP1"), 1u);
+    EXPECT_TRUE(platform.boxes.shown.empty());
+}
+
+TEST_F(LauncherMainTest, FailedExtractionStillAnswersZeroAndShowsNothing) {
+    CommandLine({u"/e", u"C:\\missing\\sp.msp"});
+    EXPECT_EQ(LauncherMain(&moduleToken), 0);
+    EXPECT_TRUE(platform.files.files.empty());
+    EXPECT_TRUE(platform.boxes.shown.empty());
+}
+
+TEST_F(LauncherMainTest, NeitherModeRunsNothing) {
+    CommandLine({u"/pi", u"/e", u"C:\\out\\sp.msp"});
+    EXPECT_EQ(LauncherMain(&moduleToken), 0);
+    EXPECT_TRUE(platform.files.calls.empty());
+    EXPECT_TRUE(platform.installer.calls.empty());
+    EXPECT_TRUE(platform.boxes.shown.empty());
+}
+
+TEST_F(LauncherMainTest, InstallModeAnswersZeroWhateverItsOutcome) {
+    CommandLine({u"/q"});
+    platform.resources.hasPackage = false;  // the run cannot even extract
+    Targets.emplace_back();
+    EXPECT_EQ(LauncherMain(&moduleToken), 0);
+    EXPECT_TRUE(Options.install);
+    EXPECT_TRUE(Targets.empty());
+}
+
+}  // namespace
+}  // namespace sp
