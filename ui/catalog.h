@@ -17,8 +17,8 @@ inline constexpr std::int32_t kAnswerRetry = 4;
 inline constexpr std::int32_t kAnswerNo = 7;
 
 // Replaces `destination` with string-table entry `id`; answers the loader's count.
-std::int32_t LoadResourceString(ModuleHandle module, std::uint32_t id,
-                                std::u16string& destination, std::int32_t capacity);
+std::int32_t LoadResourceString(ModuleHandle module, std::uint32_t id, std::u16string& destination,
+                                std::int32_t capacity);
 
 // Shows catalogued message `id` (or nothing, answering 7, when quiet).
 std::int32_t ShowMessage(std::uint32_t id);

@@ -1,0 +1,67 @@
+#include "targeting/discovery.h"
+
+#include <algorithm>
+#include <cstdint>
+
+#include "launcher/process_state.h"
+#include "platform/platform.h"
+
+namespace sp {
+
+namespace {
+
+constexpr std::uint32_t kPropertyBufferLength = 1024;
+
+// A failed read (no such property, or a value of 1024 characters or more) leaves the buffer's
+// content undefined, so it yields the empty text rather than whatever the buffer holds. A
+// successful read is taken up to its first NUL and never past the buffer.
+std::u16string ReadProductProperty(const std::u16string& productCode, const char16_t* property) {
+    char16_t buffer[kPropertyBufferLength] = {};
+    std::uint32_t length = kPropertyBufferLength;
+    ErrorCode result = CurrentPlatform().installer->GetProductProperty(productCode.c_str(),
+                                                                       property, buffer, length);
+    if (result != kErrorSuccess) return {};
+    const char16_t* end = std::find(buffer, buffer + kPropertyBufferLength, u'\0');
+    return std::u16string(buffer, static_cast<std::size_t>(end - buffer));
+}
+
+}  // namespace
+
+bool IsProductPresent(const std::u16string& productCode) {
+    std::int32_t state = CurrentPlatform().installer->QueryProductState(productCode.c_str());
+    return state == kProductStateAdvertised || state == kProductStateInstalled;
+}
+
+std::u16string GetProductVersionString(const std::u16string& productCode) {
+    return ReadProductProperty(productCode, u"VersionString");
+}
+
+// The language slot is handed in but left alone: discovery keeps it empty, and the installation
+// run then sets locale 0 for every product.
+bool GetProductName(const std::u16string& productCode, std::u16string& productName,
+                    std::u16string& /*language*/) {
+    productName = ReadProductProperty(productCode, u"ProductName");
+    return true;
+}
+
+void DiscoverTargets(PatchTarget& templateRecord, const std::u16string& productCodes) {
+    // The working list lives in the template's product-code slot; each record copied from the
+    // template gets its own code at once, so the leftover list never reaches a record.
+    std::u16string& working = templateRecord.productCode;
+    working = productCodes + u";";
+    for (;;) {
+        std::size_t separator = working.find(u';');
+        // The end of the list and the first empty entry both stop the walk.
+        if (separator == std::u16string::npos || separator == 0) return;
+        PatchTarget record = templateRecord;
+        record.productCode = working.substr(0, separator);
+        if (IsProductPresent(record.productCode)) {
+            record.installedVersion = GetProductVersionString(record.productCode);
+            GetProductName(record.productCode, record.productName, record.language);
+            Targets.push_back(std::move(record));
+        }
+        working.erase(0, separator + 1);
+    }
+}
+
+}  // namespace sp
