@@ -1,0 +1,9 @@
+// The executable's entry: plug in the Win32 providers and hand over to the launcher.
+#include "launcher/launcher.h"
+#include "platform/windows/win32_platform.h"
+#include "platform/windows/windows_api.h"
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    sp::win32::UseWin32Platform();
+    return sp::LauncherMain(instance);
+}

@@ -1,0 +1,178 @@
+#include "platform/windows/msi_installer.h"
+
+#include "platform/windows/wide.h"
+#include "platform/windows/windows_api.h"
+
+namespace sp::win32 {
+namespace {
+
+// The library's own declarations are not used: the entry points are declared here with the
+// installer's handle (a 32-bit unsigned long) and enum types (int) spelled out.
+using MsiHandle = unsigned long;
+using CloseHandleFn = UINT(WINAPI*)(MsiHandle);
+using GetProductInfoFn = UINT(WINAPI*)(LPCWSTR, LPCWSTR, LPWSTR, LPDWORD);
+using GetSummaryInformationFn = UINT(WINAPI*)(MsiHandle, LPCWSTR, UINT, MsiHandle*);
+using QueryProductStateFn = INT(WINAPI*)(LPCWSTR);
+using SetInternalUiFn = INT(WINAPI*)(INT, HWND*);
+using SummaryInfoGetPropertyFn = UINT(WINAPI*)(MsiHandle, UINT, PUINT, LPINT, PFILETIME, LPWSTR,
+                                               LPDWORD);
+using EnableLogFn = UINT(WINAPI*)(DWORD, LPCWSTR, DWORD);
+using ConfigureProductExFn = UINT(WINAPI*)(LPCWSTR, INT, INT, LPCWSTR);
+
+constexpr INT kInstallStateInvalidArgument = -2;
+constexpr INT kUiLevelNoChange = 0;
+
+struct MsiLibrary {
+    bool attempted = false;
+    DWORD loadError = 0;  // 0 once every entry point is resolved
+    CloseHandleFn closeHandle = nullptr;
+    GetProductInfoFn getProductInfo = nullptr;
+    GetSummaryInformationFn getSummaryInformation = nullptr;
+    QueryProductStateFn queryProductState = nullptr;
+    SetInternalUiFn setInternalUi = nullptr;
+    SummaryInfoGetPropertyFn summaryInfoGetProperty = nullptr;
+    EnableLogFn enableLog = nullptr;
+    ConfigureProductExFn configureProductEx = nullptr;
+};
+
+// GetProcAddress answers a generic function pointer; going through void(*)() is the one cast
+// between function types the compiler accepts silently.
+template <typename Fn>
+bool Resolve(HMODULE module, WORD ordinal, Fn& target) {
+    FARPROC proc = GetProcAddress(module, MAKEINTRESOURCEA(ordinal));
+    target = reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(proc));
+    return proc != nullptr;
+}
+
+HMODULE LoadFromSystemDirectory() {
+    // The program asks for the highest available rights and usually runs from a downloads
+    // folder: an msi.dll planted beside it must never be picked up, so only the system
+    // directory is searched.
+    HMODULE module = LoadLibraryExW(L"msi.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (module != nullptr || GetLastError() != ERROR_INVALID_PARAMETER) return module;
+    // Systems without the search flags reject it as an invalid parameter; a full path into
+    // the system directory is just as safe there.
+    wchar_t path[MAX_PATH + 16];
+    UINT length = GetSystemDirectoryW(path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    lstrcpyW(path + length, L"\\msi.dll");
+    return LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+MsiLibrary& Library() {
+    static MsiLibrary library;
+    if (library.attempted) return library;
+    library.attempted = true;
+
+    HMODULE module = LoadFromSystemDirectory();
+    if (module == nullptr) {
+        library.loadError = GetLastError();
+        if (library.loadError == 0) library.loadError = ERROR_MOD_NOT_FOUND;
+        return library;
+    }
+    bool complete =
+        Resolve(module, 8, library.closeHandle) && Resolve(module, 70, library.getProductInfo) &&
+        Resolve(module, 78, library.getSummaryInformation) &&
+        Resolve(module, 113, library.queryProductState) &&
+        Resolve(module, 141, library.setInternalUi) &&
+        Resolve(module, 150, library.summaryInfoGetProperty) &&
+        Resolve(module, 169, library.enableLog) && Resolve(module, 190, library.configureProductEx);
+    if (!complete) {
+        library.loadError = GetLastError();
+        if (library.loadError == 0) library.loadError = ERROR_PROC_NOT_FOUND;
+        library = MsiLibrary{true, library.loadError};
+        FreeLibrary(module);
+    }
+    return library;
+}
+
+// The library if usable; otherwise null, with the thread's last error set to why it is not.
+const MsiLibrary* Usable() {
+    const MsiLibrary& library = Library();
+    if (library.loadError == 0) return &library;
+    SetLastError(library.loadError);
+    return nullptr;
+}
+
+}  // namespace
+
+ErrorCode MsiInstallerService::OpenSummaryInfo(InstallerHandle database,
+                                               const char16_t* packagePath,
+                                               std::uint32_t updateCount, InstallerHandle& handle) {
+    const MsiLibrary* msi = Usable();
+    if (msi == nullptr) return Library().loadError;
+    MsiHandle opened = 0;
+    UINT result = msi->getSummaryInformation(database, Wide(packagePath), updateCount, &opened);
+    if (result == ERROR_SUCCESS) handle = opened;
+    return result;
+}
+
+ErrorCode MsiInstallerService::GetSummaryProperty(InstallerHandle handle, std::uint32_t property,
+                                                  std::uint32_t& dataType,
+                                                  std::int32_t& integerValue, FileTime& fileTime,
+                                                  char16_t* buffer, std::uint32_t& length) {
+    const MsiLibrary* msi = Usable();
+    if (msi == nullptr) return Library().loadError;
+    UINT type = dataType;
+    INT integer = integerValue;
+    FILETIME time{fileTime.low, fileTime.high};
+    DWORD count = length;
+    UINT result =
+        msi->summaryInfoGetProperty(handle, property, &type, &integer, &time, Wide(buffer), &count);
+    dataType = type;
+    integerValue = integer;
+    fileTime = FileTime{time.dwLowDateTime, time.dwHighDateTime};
+    length = count;
+    return result;
+}
+
+ErrorCode MsiInstallerService::CloseInstallerHandle(InstallerHandle handle) {
+    const MsiLibrary* msi = Usable();
+    if (msi == nullptr) return Library().loadError;
+    return msi->closeHandle(handle);
+}
+
+std::int32_t MsiInstallerService::QueryProductState(const char16_t* productCode) {
+    const MsiLibrary* msi = Usable();
+    if (msi == nullptr) return kInstallStateInvalidArgument;
+    return msi->queryProductState(Wide(productCode));
+}
+
+ErrorCode MsiInstallerService::GetProductProperty(const char16_t* productCode,
+                                                  const char16_t* property, char16_t* buffer,
+                                                  std::uint32_t& length) {
+    const MsiLibrary* msi = Usable();
+    if (msi == nullptr) return Library().loadError;
+    DWORD count = length;
+    UINT result = msi->getProductInfo(Wide(productCode), Wide(property), Wide(buffer), &count);
+    length = count;
+    return result;
+}
+
+ErrorCode MsiInstallerService::EnableInstallerLog(std::uint32_t mode, const char16_t* logPath,
+                                                  std::uint32_t attributes) {
+    const MsiLibrary* msi = Usable();
+    if (msi == nullptr) return Library().loadError;
+    return msi->enableLog(mode, Wide(logPath), attributes);
+}
+
+std::int32_t MsiInstallerService::SetInstallerUiLevel(std::int32_t level, void* windowHandle) {
+    const MsiLibrary* msi = Usable();
+    if (msi == nullptr) return kUiLevelNoChange;
+    return msi->setInternalUi(level, static_cast<HWND*>(windowHandle));
+}
+
+ErrorCode MsiInstallerService::ConfigureProductWithCommandLine(const char16_t* productCode,
+                                                               std::int32_t installLevel,
+                                                               std::int32_t installState,
+                                                               const char16_t* commandLine) {
+    const MsiLibrary* msi = Usable();
+    if (msi == nullptr) return Library().loadError;
+    return msi->configureProductEx(Wide(productCode), installLevel, installState,
+                                   Wide(commandLine));
+}
+
+}  // namespace sp::win32

@@ -1,0 +1,199 @@
+#include "platform/windows/win32_platform.h"
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+#include <memory>
+
+#include "platform/platform.h"
+#include "platform/windows/msi_installer.h"
+#include "platform/windows/wide.h"
+#include "platform/windows/windows_api.h"
+
+namespace sp::win32 {
+namespace {
+
+class Win32Resources : public Resources {
+  public:
+    std::optional<ResourceBytes> LockResource(ModuleHandle module, const char16_t* type,
+                                              const char16_t* name) override {
+        HMODULE image = static_cast<HMODULE>(module);
+        HRSRC found = ::FindResourceW(image, Wide(name), Wide(type));
+        if (found == nullptr) return std::nullopt;
+        DWORD size = ::SizeofResource(image, found);
+        if (size == 0) return ResourceBytes{nullptr, 0};
+        HGLOBAL loaded = ::LoadResource(image, found);
+        if (loaded == nullptr) return std::nullopt;
+        const void* data = ::LockResource(loaded);
+        if (data == nullptr) return std::nullopt;
+        return ResourceBytes{data, size};
+    }
+
+    std::int32_t LoadString(ModuleHandle module, std::uint32_t id, char16_t* buffer,
+                            std::int32_t capacity) override {
+        // A capacity of 0 would make LoadStringW store a pointer into the buffer instead.
+        if (capacity <= 0) return 0;
+        return ::LoadStringW(static_cast<HINSTANCE>(module), id, Wide(buffer), capacity);
+    }
+};
+
+// A C runtime stream in binary mode, so that the bytes go out exactly as given.
+class StdioOutputFile : public OutputFile {
+  public:
+    explicit StdioOutputFile(FILE* file) : file_(file) {}
+    ~StdioOutputFile() override { std::fclose(file_); }
+    StdioOutputFile(const StdioOutputFile&) = delete;
+    StdioOutputFile& operator=(const StdioOutputFile&) = delete;
+    std::size_t Write(const void* data, std::size_t size) override {
+        return std::fwrite(data, 1, size, file_);
+    }
+
+  private:
+    FILE* file_;
+};
+
+class Win32FileSystem : public FileSystem {
+  public:
+    std::uint32_t GetTempPath(std::uint32_t capacity, char16_t* buffer) override {
+        return ::GetTempPathW(capacity, Wide(buffer));
+    }
+
+    std::optional<std::u16string> GetEnvironmentVariable(const char16_t* name) override {
+        std::u16string value(256, u'\0');
+        for (;;) {
+            SetLastError(ERROR_SUCCESS);
+            DWORD length = ::GetEnvironmentVariableW(Wide(name), Wide(value.data()),
+                                                     static_cast<DWORD>(value.size()));
+            if (length == 0) {
+                if (GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
+                return std::u16string();
+            }
+            if (length < value.size()) {
+                value.resize(length);
+                return value;
+            }
+            value.resize(length);  // the size needed, terminator included
+        }
+    }
+
+    PathState Probe(const std::u16string& path) override {
+        if (::GetFileAttributesW(Wide(path)) != INVALID_FILE_ATTRIBUTES) return PathState::Exists;
+        switch (GetLastError()) {
+            case ERROR_ACCESS_DENIED:
+                return PathState::AccessDenied;
+            case ERROR_SHARING_VIOLATION:  // something is there, held open exclusively
+                return PathState::Exists;
+            default:
+                return PathState::Missing;
+        }
+    }
+
+    std::unique_ptr<OutputFile> OpenForWriting(const std::u16string& path) override {
+        FILE* file = ::_wfopen(Wide(path), L"wb");
+        if (file == nullptr) return nullptr;
+        return std::make_unique<StdioOutputFile>(file);
+    }
+
+    std::unique_ptr<OutputFile> CreateExclusively(const std::u16string& path,
+                                                  bool& alreadyExists) override {
+        alreadyExists = false;
+        // CREATE_NEW fails on any existing name, a link or a directory included, so nothing
+        // another user placed there is ever written through.
+        HANDLE handle = ::CreateFileW(Wide(path), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) {
+            DWORD error = GetLastError();
+            alreadyExists = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+            return nullptr;
+        }
+        int descriptor = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY);
+        if (descriptor == -1) {
+            ::CloseHandle(handle);
+            ::DeleteFileW(Wide(path));
+            return nullptr;
+        }
+        FILE* file = ::_fdopen(descriptor, "wb");
+        if (file == nullptr) {
+            ::_close(descriptor);
+            ::DeleteFileW(Wide(path));
+            return nullptr;
+        }
+        return std::make_unique<StdioOutputFile>(file);
+    }
+
+    std::uint32_t GetFullPathName(const char16_t* path, std::uint32_t capacity,
+                                  char16_t* buffer) override {
+        return ::GetFullPathNameW(Wide(path), capacity, Wide(buffer), nullptr);
+    }
+
+    bool DeleteFile(const std::u16string& path) override { return ::DeleteFileW(Wide(path)) != 0; }
+};
+
+class Win32MessageBoxes : public MessageBoxes {
+  public:
+    std::int32_t Show(const std::u16string& text, const std::u16string& caption,
+                      std::uint32_t flags) override {
+        return ::MessageBoxW(nullptr, Wide(text), Wide(caption), flags);
+    }
+};
+
+class Win32ProcessList : public ProcessList {
+  public:
+    bool Snapshot(std::vector<ProcessEntry>& entries) override {
+        HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+        if (snapshot == INVALID_HANDLE_VALUE) return false;
+        PROCESSENTRY32W entry{};
+        entry.dwSize = sizeof(entry);
+        for (BOOL more = ::Process32FirstW(snapshot, &entry); more;
+             more = ::Process32NextW(snapshot, &entry)) {
+            entries.push_back(ProcessEntry{entry.th32ProcessID, Narrow16(entry.szExeFile)});
+        }
+        ::CloseHandle(snapshot);
+        return true;
+    }
+};
+
+class Win32ThreadState : public ThreadState {
+  public:
+    std::uint32_t GetLastError() override { return ::GetLastError(); }
+    void SetLastError(std::uint32_t code) override { ::SetLastError(code); }
+    void SetThreadLocale(std::uint32_t locale) override { ::SetThreadLocale(locale); }
+};
+
+class Win32CommandLine : public CommandLine {
+  public:
+    std::optional<std::vector<std::u16string>> Arguments() override {
+        int count = 0;
+        LPWSTR* vector = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+        if (vector == nullptr) {
+            ::GlobalFree(vector);  // harmless, and keeps one release per split attempt
+            return std::nullopt;
+        }
+        // Released on every way out, a failed copy included.
+        std::unique_ptr<LPWSTR, decltype(&FreeVector)> owner(vector, &FreeVector);
+        std::vector<std::u16string> arguments;
+        arguments.reserve(count);
+        for (int i = 0; i < count; ++i) arguments.emplace_back(Narrow16(vector[i]));
+        return arguments;
+    }
+
+  private:
+    static void FreeVector(LPWSTR* vector) { ::GlobalFree(vector); }
+};
+
+}  // namespace
+
+void UseWin32Platform() {
+    static MsiInstallerService installer;
+    static Win32Resources resources;
+    static Win32FileSystem files;
+    static Win32MessageBoxes boxes;
+    static Win32ProcessList processes;
+    static Win32ThreadState thread;
+    static Win32CommandLine commandLine;
+    CurrentPlatform() =
+        Platform{&installer, &resources, &files, &boxes, &processes, &thread, &commandLine};
+}
+
+}  // namespace sp::win32

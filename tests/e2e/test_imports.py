@@ -1,0 +1,179 @@
+"""What the built executables import, and where they take the installer library from.
+
+The executable runs with the highest available rights, usually from a downloads folder, so it
+must import nothing but the always-present system DLLs and must load msi.dll from the system
+directory only: a msi.dll planted beside it has to stay unused.
+"""
+
+import os
+import re
+import shutil
+import subprocess
+import tempfile
+from pathlib import Path
+
+import pytest
+
+OBJDUMP = "x86_64-w64-mingw32-objdump"
+GCC = "x86_64-w64-mingw32-gcc"
+SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "shell32.dll", "msvcrt.dll"}
+
+
+def _exe_from_env(name):
+    value = os.environ.get(name)
+    return Path(value) if value else None
+
+
+def _executables():
+    found = []
+    for name in ("SERVICEPACK_EXE", "SERVICEPACK_BIG_EXE"):
+        exe = _exe_from_env(name)
+        if exe:
+            found.append(pytest.param(exe, True, id=exe.name))
+    probes = _exe_from_env("SERVICEPACK_PROBES_DIR")
+    if probes:
+        for probe in ("summary_probe.exe", "ui_probe.exe"):
+            found.append(pytest.param(probes / probe, False, id=probe))
+    return found or [pytest.param(None, True, id="unset")]
+
+
+def _headers(exe):
+    if exe is None:
+        pytest.skip("SERVICEPACK_EXE is not set")
+    if shutil.which(OBJDUMP) is None:
+        pytest.skip(f"{OBJDUMP} is not installed")
+    return subprocess.run([OBJDUMP, "-p", str(exe)], check=True, capture_output=True,
+                          text=True).stdout
+
+
+@pytest.mark.parametrize("exe,gui", _executables())
+def test_pe_kind_and_imports(exe, gui):
+    headers = _headers(exe)
+    assert re.search(r"^Magic\s+020b\s+\(PE32\+\)", headers, re.M), "not PE32+"
+    assert "file format pei-x86-64" in headers
+    subsystem = re.search(r"^Subsystem\s+([0-9a-fA-F]+)", headers, re.M)
+    assert subsystem and int(subsystem.group(1), 16) == (2 if gui else 3)
+
+    imported = {name.lower() for name in re.findall(r"DLL Name:\s*(\S+)", headers)}
+    # Static runtime: without it libstdc++/libgcc DLLs would be needed on a clean system.
+    assert imported == SYSTEM_DLLS
+    assert "msi.dll" not in imported
+
+
+def test_installer_library_is_loaded_by_name_at_run_time():
+    exe = _exe_from_env("SERVICEPACK_EXE")
+    if exe is None:
+        pytest.skip("SERVICEPACK_EXE is not set")
+    data = exe.read_bytes()
+    # The loader names the library in UTF-16 for LoadLibraryExW; no import descriptor
+    # names it in ASCII.
+    assert "msi.dll".encode("utf-16-le") in data
+    assert "msi.dll" not in _headers(exe).lower()
+
+
+# --- Under Wine: a planted msi.dll ------------------------------------------------------------
+
+PLANTED_DLL = r"""
+#include <windows.h>
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+    (void)instance; (void)reserved;
+    if (reason != DLL_PROCESS_ATTACH) return TRUE;
+    HANDLE marker = CreateFileW(MARKER, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    if (marker != INVALID_HANDLE_VALUE) CloseHandle(marker);
+    return FALSE; /* and refuse to load, so any use of it fails loudly */
+}
+"""
+
+# What a careless loader does: the plain search order, the program's folder first.
+NAIVE_LOADER = r"""
+#include <windows.h>
+#include <stdio.h>
+int main(void) {
+    HMODULE module = LoadLibraryW(L"msi.dll");
+    printf("loaded=%d\n", module != NULL);
+    return 0;
+}
+"""
+
+
+def _windows_path(path):
+    return "Z:" + str(path).replace("/", "\\")
+
+
+def _run(prefix, exe, *args, overrides, cwd):
+    """Runs `exe` with plain wine and the given DLL overrides; (status, UTF-8 output)."""
+    import harness  # the e2e conftest puts tools/wine on the path
+
+    env = harness.quiet_environment(
+        prefix.path, {"WINEDLLOVERRIDES": "mscoree,mshtml=;" + overrides})
+    # Output through a file: Wine's helper processes inherit it and may outlive the program.
+    with tempfile.TemporaryFile() as out:
+        status = subprocess.run(["wine", str(exe), *args], env=env, cwd=cwd,
+                                stdin=subprocess.DEVNULL, stdout=out,
+                                stderr=subprocess.DEVNULL, timeout=120).returncode
+        out.seek(0)
+        return status, out.read().decode("utf-8", "replace").replace("\r", "")
+
+
+@pytest.fixture
+def planted(tmp_path, servicepack_exe, summary_probe):
+    """A folder holding copies of the programs and a msi.dll that leaves a marker if loaded."""
+    if shutil.which(GCC) is None:
+        pytest.skip(f"{GCC} is not installed")
+    folder = tmp_path / "downloads"
+    folder.mkdir()
+    marker = tmp_path / "planted-msi-was-loaded"
+    (tmp_path / "planted.c").write_text(PLANTED_DLL)
+    (tmp_path / "naive.c").write_text(NAIVE_LOADER)
+    marker_literal = 'L"' + _windows_path(marker).replace("\\", "\\\\") + '"'
+    subprocess.run([GCC, "-shared", "-O2", f"-DMARKER={marker_literal}", "-o",
+                    str(folder / "msi.dll"), str(tmp_path / "planted.c")], check=True)
+    subprocess.run([GCC, "-O2", "-o", str(folder / "naive.exe"), str(tmp_path / "naive.c")],
+                   check=True)
+    shutil.copy(servicepack_exe, folder / "servicepack.exe")
+    shutil.copy(summary_probe, folder / "summary_probe.exe")
+    return folder, marker
+
+
+# Wine prefers its own msi.dll unless told to take a native one first; with "n,b" a DLL in
+# the program's folder wins for any plain LoadLibrary, as it would on Windows.
+NATIVE_FIRST = "msi=n,b"
+
+
+def test_planted_library_would_be_found_by_a_plain_search(prefix, planted):
+    folder, marker = planted
+    status, out = _run(prefix, folder / "naive.exe", overrides=NATIVE_FIRST, cwd=folder)
+    assert status == 0
+    assert marker.exists(), "the planted msi.dll is not reachable: the next tests prove nothing"
+    assert "loaded=0" in out
+
+
+def test_planted_library_is_never_loaded(prefix, planted, sample_package):
+    folder, marker = planted
+    status, out = _run(prefix, folder / "summary_probe.exe", "versions",
+                       _windows_path(sample_package), overrides=NATIVE_FIRST, cwd=folder)
+    assert status == 0
+    assert "ok=1\n" in out and "last_error=0\n" in out
+    # A quiet install run reads the package and asks for every target's state.
+    status, _ = _run(prefix, folder / "servicepack.exe", "/q", overrides=NATIVE_FIRST,
+                     cwd=folder)
+    assert status == 0
+    assert not marker.exists()
+
+
+def test_missing_installer_library_fails_every_call_with_the_load_error(prefix, planted,
+                                                                        sample_package):
+    folder, _ = planted
+    package = _windows_path(sample_package)
+    status, out = _run(prefix, folder / "summary_probe.exe", "codes", package,
+                       overrides="msi=", cwd=folder)
+    assert status == 0
+    assert "ok=0\n" in out
+    assert "last_error=126\n" in out  # ERROR_MOD_NOT_FOUND from the failed load
+    status, out = _run(prefix, folder / "summary_probe.exe", "discover", package,
+                       overrides="msi=", cwd=folder)
+    assert status == 0
+    assert out.startswith("count=0\n")
+    # Without the library the program still ends normally.
+    status, _ = _run(prefix, folder / "servicepack.exe", "/q", overrides="msi=", cwd=folder)
+    assert status == 0
