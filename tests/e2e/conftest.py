@@ -1,0 +1,155 @@
+"""Fixtures of the end-to-end tests: the built programs, one prepared Wine prefix per run and
+a clean copy of it per test case.
+
+The paths come from the environment that tests/e2e/CMakeLists.txt gives ctest:
+SERVICEPACK_EXE, SERVICEPACK_BIG_EXE, SERVICEPACK_PACKAGE, SERVICEPACK_BIG_PACKAGE,
+SERVICEPACK_PROBES_DIR, SERVICEPACK_WINE_TOOLS_DIR and SERVICEPACK_SOURCE_DIR. A test whose
+program is not configured is skipped, so the suite also runs from a partly built tree.
+"""
+
+from __future__ import annotations
+
+import itertools
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+from pathlib import Path
+
+import pytest
+
+SOURCE_DIR = Path(os.environ.get("SERVICEPACK_SOURCE_DIR",
+                                 Path(__file__).resolve().parents[2]))
+sys.path.insert(0, str(SOURCE_DIR / "tools" / "wine"))
+sys.path.insert(0, str(SOURCE_DIR / "tools"))
+
+import harness  # noqa: E402
+
+
+def _configured_file(variable: str) -> Path:
+    value = os.environ.get(variable)
+    if not value:
+        pytest.skip(f"{variable} is not set")
+    path = Path(value)
+    if not path.exists():
+        pytest.fail(f"{variable} names {path}, which does not exist")
+    return path
+
+
+@pytest.fixture(scope="session")
+def servicepack_exe() -> Path:
+    return _configured_file("SERVICEPACK_EXE")
+
+
+@pytest.fixture(scope="session")
+def big_exe() -> Path:
+    return _configured_file("SERVICEPACK_BIG_EXE")
+
+
+@pytest.fixture(scope="session")
+def sample_package() -> Path:
+    return _configured_file("SERVICEPACK_PACKAGE")
+
+
+@pytest.fixture(scope="session")
+def big_package() -> Path:
+    return _configured_file("SERVICEPACK_BIG_PACKAGE")
+
+
+@pytest.fixture(scope="session")
+def tools_dir() -> Path:
+    tools = _configured_file("SERVICEPACK_WINE_TOOLS_DIR")
+    for name in ("runner.exe", "boxhelper.exe", "sleeper.exe"):
+        if not (tools / name).exists():
+            pytest.fail(f"{name} is missing from {tools}")
+    return tools
+
+
+@pytest.fixture(scope="session")
+def probes_dir() -> Path:
+    return _configured_file("SERVICEPACK_PROBES_DIR")
+
+
+@pytest.fixture(scope="session")
+def summary_probe(probes_dir) -> Path:
+    return _probe(probes_dir, "summary_probe.exe")
+
+
+@pytest.fixture(scope="session")
+def ui_probe(probes_dir) -> Path:
+    return _probe(probes_dir, "ui_probe.exe")
+
+
+def _probe(probes_dir: Path, name: str) -> Path:
+    path = probes_dir / name
+    if not path.exists():
+        pytest.fail(f"{name} is missing from {probes_dir}")
+    return path
+
+
+@pytest.fixture(scope="session")
+def run_dir():
+    """Scratch space of this run; removed at the end."""
+    if shutil.which("wine") is None:
+        pytest.skip("wine is not installed")
+    path = Path(tempfile.mkdtemp(prefix="servicepack-e2e-"))
+    yield path
+    shutil.rmtree(path, ignore_errors=True)
+
+
+@pytest.fixture(scope="session")
+def wine_template(run_dir) -> Path:
+    return harness.prepare_template(run_dir / "template")
+
+
+_case_numbers = itertools.count(1)
+
+
+@pytest.fixture
+def prefix(wine_template, run_dir, tools_dir):
+    """A clean copy of the prepared prefix for one test case, torn down afterwards."""
+    case = harness.Prefix(wine_template, run_dir / f"case-{next(_case_numbers)}", tools_dir)
+    try:
+        yield case
+    finally:
+        case.close()
+
+
+@pytest.fixture(scope="module")
+def shared_prefix(wine_template, run_dir, tools_dir):
+    """One clean prefix for a whole module whose tests only read (probes of packages)."""
+    case = harness.Prefix(wine_template, run_dir / f"shared-{next(_case_numbers)}", tools_dir)
+    try:
+        yield case
+    finally:
+        case.close()
+
+
+@pytest.fixture(scope="session")
+def product_msi(run_dir) -> Path:
+    """The sample product (the sample patch's target) as an MSI built with wixl."""
+    out = run_dir / "corvane-sample.msi"
+    subprocess.run(["wixl", "-a", "x64", "-o", str(out),
+                    str(SOURCE_DIR / "tools" / "wine" / "sample_product.wxs")],
+                   check=True, capture_output=True, timeout=120)
+    return out
+
+
+@pytest.fixture
+def scratch(tmp_path) -> Path:
+    return tmp_path
+
+
+def read_summary(package: Path) -> tuple[str, str]:
+    """The template (target product codes) and keywords of a package, as stored."""
+    import olefile
+
+    with olefile.OleFileIO(str(package)) as ole:
+        meta = ole.get_metadata()
+    return (meta.template or b"").decode("cp1252"), (meta.keywords or b"").decode("cp1252")
+
+
+@pytest.fixture(scope="session")
+def sample_summary(sample_package) -> tuple[str, str]:
+    return read_summary(sample_package)

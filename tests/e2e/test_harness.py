@@ -1,0 +1,38 @@
+"""The harness's own pure helpers, where a mistake would show up as a confusing Wine failure."""
+
+from __future__ import annotations
+
+import pytest
+
+import harness
+import rc_strings
+
+
+def test_packed_guid_matches_the_installers_spelling():
+    assert (harness.packed_guid("{ABCDEF01-2345-6789-ABCD-EF0123456789}") ==
+            "10FEDCBA54329876BADCFE1032547698")
+    assert (harness.packed_guid("{3f2a8c41-7b5d-4e19-a6c2-9d0e1b7f4a53}") ==
+            harness.packed_guid("{3F2A8C41-7B5D-4E19-A6C2-9D0E1B7F4A53}"))
+    with pytest.raises(ValueError):
+        harness.packed_guid("{3F2A8C41-7B5D-4E19-A6C2}")
+
+
+def test_wsprintf_takes_inserts_in_order_and_prints_d_signed():
+    assert rc_strings.wsprintf("%s of %s, %d%%", "a", "b", 7) == "a of b, 7%"
+    assert rc_strings.wsprintf("Code: %d", 0x80070005) == "Code: -2147024891"
+    # A text may leave out trailing inserts.
+    assert rc_strings.wsprintf("only %s", "one", "two") == "only one"
+
+
+def test_resource_script_literals(tmp_path):
+    script = tmp_path / "strings_xx.rc"
+    script.write_text('#pragma code_page(65001)\nLANGUAGE LANG_ENGLISH, SUBLANG_ENGLISH_US\n'
+                      'STRINGTABLE\n{\n    300 "a\\nb \\"q\\" ""d"" \\\\ ü"\n'
+                      '    // comment\n    311, "x"\n}\n', encoding="utf-8")
+    assert rc_strings.read_string_table(script) == {300: 'a\nb "q" "d" \\ ü', 311: "x"}
+
+
+def test_output_fields_keep_repeated_keys_in_order():
+    fields = harness.output_fields("pid=4\ncount=2\ntarget=a|b\ntarget=c=d\nexit=0\n")
+    assert fields["target"] == ["a|b", "c=d"]
+    assert fields["count"] == ["2"]

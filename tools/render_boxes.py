@@ -1,0 +1,120 @@
+#!/usr/bin/python3
+"""Renders the program's message boxes to PNG files, under Xvfb and Wine.
+
+Every catalogued message and the running-application prompt in each of the fourteen
+languages, and the information box of the sample package:
+
+    /usr/bin/python3 tools/render_boxes.py --build /path/to/windows-build [--out DIR]
+        [--locales de_DE.UTF-8,ja_JP.UTF-8] [--ids 300,321]
+
+Files are named <locale>-<id>.png (321 is the prompt) and info.png. Needs xvfb, imagemagick
+and, for the CJK languages, fonts-wqy-microhei. Not a test: it shows what a user would see.
+"""
+
+from __future__ import annotations
+
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+HERE = Path(__file__).resolve().parent
+sys.path.insert(0, str(HERE / "wine"))
+
+import harness  # noqa: E402
+import rc_strings  # noqa: E402
+
+SCREEN = "640x360"
+PRODUCT = "Corvane Sample"
+ERROR = 4316
+PROMPT_ID = 321
+ALL_LOCALES = [loc for loc in rc_strings.LOCALE_FILES if loc != "nl_NL.UTF-8"]
+
+
+def free_display() -> str:
+    for number in range(90, 200):
+        if not Path(f"/tmp/.X{number}-lock").exists():
+            return f":{number}"
+    raise RuntimeError("no free X display number")
+
+
+def shoot(prefix: harness.Prefix, out: Path, command: list, answer: int,
+          lc_all: str | None) -> None:
+    """Runs `command` on the virtual desktop, photographs its first box, answers it."""
+    started = prefix.start(*command, lc_all=lc_all)
+    box = prefix.wait_box(pid=started.pid, timeout=30)
+    time.sleep(0.4)  # let it paint
+    subprocess.run(["import", "-display", prefix.display, "-window", "root", "-trim",
+                    "+repage", str(out)], check=True, timeout=30)
+    prefix.answer(box, answer)
+    started.wait(30)
+    print(out, flush=True)
+
+
+def main(argv=None) -> int:
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--build", required=True, type=Path,
+                        help="the windows preset's build directory")
+    parser.add_argument("--out", type=Path, default=HERE.parent / "docs" / "boxes")
+    parser.add_argument("--locales", default=",".join(ALL_LOCALES))
+    parser.add_argument("--ids", default=",".join(
+        str(i) for i in [*sorted(rc_strings.CATALOG), PROMPT_ID]))
+    parser.add_argument("--no-info", action="store_true", help="skip the information box")
+    args = parser.parse_args(argv)
+
+    tools = args.build / "tools" / "wine"
+    ui_probe = args.build / "tools" / "probes" / "ui_probe.exe"
+    servicepack = args.build / "platform" / "windows" / "servicepack.exe"
+    for needed in (tools / "runner.exe", tools / "boxhelper.exe", ui_probe, servicepack):
+        if not needed.exists():
+            parser.error(f"{needed} is missing: build the windows preset first")
+    for program in ("Xvfb", "import", "wine"):
+        if shutil.which(program) is None:
+            parser.error(f"{program} is not installed")
+    args.out.mkdir(parents=True, exist_ok=True)
+    ids = [int(i) for i in args.ids.split(",") if i]
+    locales = [loc for loc in args.locales.split(",") if loc]
+
+    work = Path(tempfile.mkdtemp(prefix="render-boxes-"))
+    display = free_display()
+    xvfb = subprocess.Popen(["Xvfb", display, "-screen", "0", f"{SCREEN}x24", "-nolisten", "tcp"],
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    prefix = None
+    try:
+        template = harness.prepare_template(work / "template", screenshot_desktop=SCREEN)
+        prefix = harness.Prefix(template, work / "prefix", tools, display=display)
+        # The prompt needs a watched application running.
+        dmill = prefix.c_path(r"C:\apps\dmill.exe")
+        dmill.parent.mkdir(parents=True)
+        shutil.copy(tools / "sleeper.exe", dmill)
+        prefix.start(r"C:\apps\dmill.exe", r"C:\apps\stop", "3600", timeout=3600)
+        probe = ui_probe
+
+        for locale in locales:
+            name = locale.split(".")[0]
+            for message_id in ids:
+                out = args.out / f"{name}-{message_id}.png"
+                if message_id == PROMPT_ID:
+                    shoot(prefix, out, [probe, "guard"], rc_strings.IDCANCEL, locale)
+                else:
+                    shoot(prefix, out, [probe, "message", str(message_id), str(ERROR), PRODUCT],
+                          rc_strings.IDOK, locale)
+        if not args.no_info:
+            shoot(prefix, args.out / "info.png", [servicepack, "/i"],
+                  rc_strings.IDOK, "en_US.UTF-8")
+    finally:
+        if prefix is not None:
+            prefix.close()
+        xvfb.terminate()
+        xvfb.wait(10)
+        shutil.rmtree(work, ignore_errors=True)
+    return 0
+
+
+if __name__ == "__main__":
+    os.umask(0o022)
+    sys.exit(main())

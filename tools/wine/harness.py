@@ -1,0 +1,387 @@
+"""Drives Windows programs under Wine for the end-to-end tests.
+
+One prefix is prepared per test run (wineboot, null graphics driver so that message boxes
+exist as invisible but readable windows) and kept as a pristine template. Every test case
+gets its own copy of it, with its own wineserver, and everything started in it is killed when
+the case ends: a program left waiting on an invisible box would otherwise hang the run.
+
+Two small MinGW programs do what `wine` alone cannot: runner.exe reports a child's full
+32-bit exit status (wine keeps 8 bits), boxhelper.exe lists, reads and answers the message
+boxes of other processes in the prefix.
+"""
+
+from __future__ import annotations
+
+import dataclasses
+import json
+import os
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+from pathlib import Path, PureWindowsPath
+
+# Files under these folders of a prefix are written once by wineboot and only read later:
+# copies of a prefix share them as hard links instead of copying ~650 MB per test case.
+SHARED_READ_ONLY = ("drive_c/windows/system32", "drive_c/windows/syswow64",
+                    "drive_c/windows/winsxs")
+
+DEFAULT_TIMEOUT = 60.0
+DEFAULT_CWD = "C:\\"
+SERVER_LINGER = 15  # seconds a prefix's wineserver outlives its last program
+
+
+class HarnessError(RuntimeError):
+    pass
+
+
+def quiet_environment(prefix: Path, extra: dict[str, str] | None = None) -> dict[str, str]:
+    """The environment for one Wine command in `prefix`: quiet, 64-bit, no Mono/Gecko."""
+    env = {k: v for k, v in os.environ.items()
+           if not k.startswith(("WINE", "LC_", "LANG", "LANGUAGE"))}
+    env.update({
+        "WINEPREFIX": str(prefix),
+        "WINEDEBUG": "-all",
+        "WINEDLLOVERRIDES": "mscoree,mshtml=",
+        "WINEARCH": "win64",
+        "LC_ALL": "C.UTF-8",
+    })
+    # No display: boxes must go to the null driver, never to a desktop someone has open.
+    env.pop("DISPLAY", None)
+    env.pop("WAYLAND_DISPLAY", None)
+    if extra:
+        env.update(extra)
+    return env
+
+
+def _run_to_files(args, env, timeout, cwd=None) -> subprocess.CompletedProcess:
+    """Runs a command and collects its output through files, not pipes.
+
+    Wine starts helper processes (services, the desktop) that inherit the output handles and
+    outlive the command; with pipes, waiting for the end of the output would wait for them.
+    """
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        process = subprocess.Popen(args, env=env, stdin=subprocess.DEVNULL, stdout=out,
+                                   stderr=err, start_new_session=True, cwd=cwd)
+        try:
+            process.wait(timeout)
+        except subprocess.TimeoutExpired:
+            os.killpg(process.pid, signal.SIGKILL)
+            process.wait()
+            raise
+        out.seek(0)
+        err.seek(0)
+        return subprocess.CompletedProcess(args, process.returncode, out.read(), err.read())
+
+
+def _run_checked(args, env, timeout, what):
+    done = _run_to_files(args, env, timeout)
+    if done.returncode != 0:
+        raise HarnessError(f"{what} failed ({done.returncode}): "
+                           f"{done.stderr.decode(errors='replace')[-2000:]}")
+    return done
+
+
+def prepare_template(path: Path, timeout: float = 180.0,
+                     screenshot_desktop: str | None = None) -> Path:
+    """Creates a ready prefix at `path`: initialised, server stopped.
+
+    Normally with the null graphics driver: boxes exist without any display. With
+    `screenshot_desktop` ("640x360"), every program runs in one virtual desktop of that size
+    on the X display instead, so that a screenshot of the display shows its boxes, and
+    windows need no window manager (without one each box takes ~2 s to close).
+    """
+    if path.exists():
+        shutil.rmtree(path)
+    env = quiet_environment(path)
+    _run_checked(["wineboot", "-i"], env, timeout, "wineboot -i")
+    if screenshot_desktop is None:
+        settings = [[r"HKCU\Software\Wine\Drivers", "/v", "Graphics", "/d", "null"]]
+    else:
+        settings = [[r"HKCU\Software\Wine\X11 Driver", "/v", "Managed", "/d", "N"],
+                    [r"HKCU\Software\Wine\Explorer", "/v", "Desktop", "/d", "Default"],
+                    [r"HKCU\Software\Wine\Explorer\Desktops", "/v", "Default",
+                     "/d", screenshot_desktop]]
+    for setting in settings:
+        _run_checked(["wine", "reg", "add", *setting, "/f"], env, timeout,
+                     "setting up the graphics driver")
+    # The driver takes effect when the desktop restarts; the registry is saved on exit.
+    subprocess.run(["wineserver", "-k"], env=env, timeout=timeout)
+    subprocess.run(["wineserver", "-w"], env=env, timeout=timeout)
+    return path
+
+
+def copy_prefix(template: Path, target: Path) -> None:
+    """A private copy of `template` at `target`; the read-only bulk is hard-linked."""
+    shared = tuple(str(template / part) for part in SHARED_READ_ONLY)
+
+    def copy(src, dst):
+        if src.startswith(shared):
+            os.link(src, dst)
+        else:
+            shutil.copy2(src, dst)
+
+    shutil.copytree(template, target, symlinks=True, copy_function=copy)
+
+
+def to_windows(path: Path | str) -> str:
+    """A Linux absolute path as Wine's Z: drive sees it."""
+    return "Z:" + str(Path(path).resolve()).replace("/", "\\")
+
+
+@dataclasses.dataclass
+class Box:
+    hwnd: int
+    pid: int
+    exe: str
+    caption: str
+    text: str
+    buttons: list[int]
+
+
+@dataclasses.dataclass
+class RunResult:
+    exit_code: int | None  # None: the child outlived its timeout and was terminated
+    pid: int | None
+    output: str
+
+
+def _parse_runner_output(text: str) -> RunResult:
+    values = dict(line.split("=", 1) for line in text.splitlines() if "=" in line)
+    if "error" in values:
+        raise HarnessError(f"runner could not start the program: error {values['error']}")
+    if "exit" not in values:
+        raise HarnessError(f"runner reported no exit status: {text!r}")
+    exit_code = None if values["exit"] == "timeout" else int(values["exit"])
+    pid = int(values["pid"]) if "pid" in values else None
+    return RunResult(exit_code, pid, text)
+
+
+class Started:
+    """A program running in the background under runner.exe."""
+
+    def __init__(self, args: list[str], env: dict[str, str], timeout: float, cwd: Path):
+        # Output goes to a file: see _run_to_files for why not a pipe.
+        self._output = tempfile.TemporaryFile()
+        self._popen = subprocess.Popen(args, env=env, stdin=subprocess.DEVNULL,
+                                       stdout=self._output, stderr=subprocess.DEVNULL,
+                                       start_new_session=True, cwd=cwd)
+        deadline = time.monotonic() + timeout
+        while "\n" not in self._text():
+            if self._popen.poll() is not None or time.monotonic() > deadline:
+                self.kill()
+                raise HarnessError(f"runner did not start the program: {self._text()!r}")
+            time.sleep(0.02)
+        first = self._text().splitlines()[0]
+        if not first.startswith("pid="):
+            self.kill()
+            raise HarnessError(f"runner did not start the program: {self._text()!r}")
+        self.pid = int(first[4:])
+
+    def _text(self) -> str:
+        self._output.seek(0)
+        return self._output.read().decode("utf-8", errors="replace")
+
+    def running(self) -> bool:
+        return self._popen.poll() is None
+
+    def output(self) -> str:
+        """What runner printed so far: pid=, the program's own output, then exit=."""
+        return self._text()
+
+    def wait(self, timeout: float = DEFAULT_TIMEOUT) -> int | None:
+        """The program's full exit status (None if runner had to terminate it)."""
+        try:
+            self._popen.wait(timeout)
+        except subprocess.TimeoutExpired:
+            self.kill()
+            raise HarnessError("the program did not end in time") from None
+        return _parse_runner_output(self._text()).exit_code
+
+    def kill(self):
+        if self._popen.poll() is None:
+            try:
+                os.killpg(self._popen.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+            self._popen.wait(10)
+
+
+class Prefix:
+    """One test case's private copy of the prepared prefix."""
+
+    def __init__(self, template: Path, path: Path, tools_dir: Path, display: str | None = None):
+        self.path = path
+        self.display = display  # an X display for screenshots; None: the null driver's boxes
+        self.tools_dir = Path(tools_dir)
+        if path.exists():
+            shutil.rmtree(path)
+        copy_prefix(template, path)
+        self._started: list[Started] = []
+        # Keep the server up between commands: a run then costs ~30 ms instead of ~0.5 s.
+        # Only for a while, so that a run killed before close() leaves no server behind.
+        subprocess.run(["wineserver", f"-p{SERVER_LINGER}"], env=self.env(),
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=30)
+
+    # Paths -----------------------------------------------------------------------------
+
+    @property
+    def drive_c(self) -> Path:
+        return self.path / "drive_c"
+
+    def c_path(self, windows_path: str) -> Path:
+        """The Linux path of a C:\\ path in this prefix."""
+        parts = PureWindowsPath(windows_path).parts
+        if not parts or parts[0].upper() != "C:\\":
+            raise ValueError(f"not a C: path: {windows_path}")
+        return self.drive_c.joinpath(*parts[1:])
+
+    def default_temp(self) -> Path:
+        """The folder GetTempPathW answers when nothing overrides TMP."""
+        users = self.drive_c / "users"
+        for user in sorted(users.iterdir()):
+            if user.name != "Public" and (user / "Temp").is_dir():
+                return user / "Temp"
+        raise HarnessError("no user temporary folder in the prefix")
+
+    # Commands --------------------------------------------------------------------------
+
+    def env(self, lc_all: str | None = None) -> dict[str, str]:
+        extra = {"LC_ALL": lc_all} if lc_all else {}
+        if self.display:
+            extra["DISPLAY"] = self.display
+        return quiet_environment(self.path, extra)
+
+    def wine(self, *args: str, timeout: float = DEFAULT_TIMEOUT, lc_all: str | None = None,
+             check: bool = True) -> subprocess.CompletedProcess:
+        done = _run_to_files(["wine", *args], self.env(lc_all), timeout, cwd=self.path)
+        if check and done.returncode != 0:
+            raise HarnessError(f"wine {' '.join(args)} answered {done.returncode}: "
+                               f"{done.stderr.decode(errors='replace')[-2000:]}")
+        return done
+
+    def _runner_args(self, program, args, cwd, env, timeout):
+        # Without a C: directory the program would start in the Linux working directory (a
+        # Z: path), where a fallback to "the root of the current drive" means the real "/".
+        command = [str(self.tools_dir / "runner.exe"), "--cwd", cwd or DEFAULT_CWD]
+        for name, value in (env or {}).items():
+            command += ["--env", f"{name}={value}"]
+        command += ["--timeout", str(int(timeout * 1000)), "--",
+                    to_windows(program) if Path(str(program)).is_absolute() else str(program),
+                    *args]
+        return command
+
+    def run(self, program, *args: str, cwd: str | None = None, env: dict | None = None,
+            lc_all: str | None = None, timeout: float = 30.0) -> RunResult:
+        """Runs `program` to its end through runner.exe and gives its full exit status.
+
+        `program` is a Linux path (made a Z: path) or a Windows path; `cwd` a Windows path;
+        `env` extra Windows environment variables for the program alone.
+        """
+        command = self._runner_args(program, args, cwd, env, timeout)
+        done = self.wine(*command, timeout=timeout + 30, lc_all=lc_all)
+        return _parse_runner_output(done.stdout.decode("utf-8", errors="replace"))
+
+    def start(self, program, *args: str, cwd: str | None = None, env: dict | None = None,
+              lc_all: str | None = None, timeout: float = 60.0) -> Started:
+        """Starts `program` in the background; answer its boxes, then `wait()` for it."""
+        command = ["wine", *self._runner_args(program, args, cwd, env, timeout)]
+        started = Started(command, self.env(lc_all), timeout=30, cwd=self.path)
+        self._started.append(started)
+        return started
+
+    # Message boxes ---------------------------------------------------------------------
+
+    def _box_query(self, *args: str, timeout: float) -> tuple[int, list[Box]]:
+        done = self.wine(str(self.tools_dir / "boxhelper.exe"), *args, timeout=timeout + 30,
+                         check=False)
+        if done.returncode not in (0, 1):
+            raise HarnessError(f"boxhelper {' '.join(args)} answered {done.returncode}")
+        boxes = [Box(**json.loads(line)) for line in
+                 done.stdout.decode("utf-8").splitlines() if line.strip()]
+        return done.returncode, boxes
+
+    @staticmethod
+    def _filter(pid, exe):
+        if pid is not None:
+            return ["--pid", str(pid)]
+        if exe is not None:
+            return ["--exe", exe]
+        return []
+
+    def boxes(self, pid: int | None = None, exe: str | None = None) -> list[Box]:
+        return self._box_query("list", *self._filter(pid, exe), timeout=10)[1]
+
+    def wait_box(self, pid: int | None = None, exe: str | None = None,
+                 timeout: float = 20.0) -> Box:
+        """The first visible box of the process (or of any process); raises after timeout."""
+        code, boxes = self._box_query("wait", *self._filter(pid, exe),
+                                      "--timeout", str(int(timeout * 1000)), timeout=timeout)
+        if code != 0 or not boxes:
+            raise HarnessError(f"no message box appeared within {timeout} s")
+        return boxes[0]
+
+    def answer(self, box: Box, button_id: int, timeout: float = 10.0) -> None:
+        """Presses button `button_id` of `box` and waits until the box has gone."""
+        if button_id not in box.buttons:
+            raise HarnessError(f"the box has no button {button_id}: {box.buttons}")
+        done = self.wine(str(self.tools_dir / "boxhelper.exe"), "answer", str(box.hwnd),
+                         str(button_id), check=False)
+        if done.returncode != 0:
+            raise HarnessError(f"could not answer box {box.hwnd}")
+        deadline = time.monotonic() + timeout
+        while any(b.hwnd == box.hwnd for b in self.boxes(pid=box.pid)):
+            if time.monotonic() > deadline:
+                raise HarnessError(f"box {box.hwnd} is still open after the answer")
+            time.sleep(0.05)
+
+    # Machine state ---------------------------------------------------------------------
+
+    def reg_add(self, key: str, value: str | None, data: str, kind: str = "REG_SZ") -> None:
+        args = ["reg", "add", key]
+        args += ["/v", value] if value is not None else ["/ve"]
+        self.wine(*args, "/t", kind, "/d", data, "/f")
+
+    def install_msi(self, msi: Path, timeout: float = 120.0) -> None:
+        self.wine("msiexec", "/i", to_windows(msi), "/qn", timeout=timeout)
+
+    def apply_patch(self, msp: Path, timeout: float = 120.0) -> None:
+        self.wine("msiexec", "/p", to_windows(msp), "/qn", timeout=timeout)
+
+    # End -------------------------------------------------------------------------------
+
+    def close(self) -> None:
+        """Ends everything started in this prefix and removes it."""
+        subprocess.run(["wineserver", "-k"], env=self.env(), stdin=subprocess.DEVNULL,
+                       capture_output=True, timeout=30)
+        for started in self._started:
+            started.kill()
+        subprocess.run(["wineserver", "-w"], env=self.env(), stdin=subprocess.DEVNULL,
+                       capture_output=True, timeout=30)
+        shutil.rmtree(self.path, ignore_errors=True)
+
+
+def packed_guid(code: str) -> str:
+    """A product code as the installer's registry keys spell it.
+
+    {ABCDEF01-2345-6789-ABCD-EF0123456789} -> 10FEDCBA54329876BADCFE1032547698: the first
+    three groups reversed, then each byte of the last two with its two digits swapped.
+    """
+    groups = code.strip("{}").split("-")
+    if len(groups) != 5 or [len(g) for g in groups] != [8, 4, 4, 4, 12]:
+        raise ValueError(f"not a GUID in braces: {code}")
+    head = "".join(g[::-1] for g in groups[:3])
+    tail = "".join(groups[3:])
+    return (head + "".join(tail[i + 1] + tail[i] for i in range(0, len(tail), 2))).upper()
+
+
+def output_fields(output: str) -> dict[str, list[str]]:
+    """The key=value lines of a probe's output, every value of a key in order."""
+    fields: dict[str, list[str]] = {}
+    for line in output.splitlines():
+        key, sep, value = line.partition("=")
+        if sep:
+            fields.setdefault(key, []).append(value)
+    return fields
