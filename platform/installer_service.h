@@ -9,7 +9,7 @@
 namespace sp {
 
 class InstallerService {
-public:
+  public:
     virtual ~InstallerService() = default;
 
     // Summary information of a package file. `database` is 0, `updateCount` 0.

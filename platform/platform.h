@@ -21,7 +21,7 @@ struct ResourceBytes {
 };
 
 class Resources {
-public:
+  public:
     virtual ~Resources() = default;
     // Finds, sizes, loads and locks a resource given by string type and string name. Missing
     // or not loadable: nullopt (the last-error value is the platform's). A found resource
@@ -36,7 +36,7 @@ public:
 
 // An open output file in binary mode; closed when destroyed.
 class OutputFile {
-public:
+  public:
     virtual ~OutputFile() = default;
     // One write of `size` bytes; answers the count written.
     virtual std::size_t Write(const void* data, std::size_t size) = 0;
@@ -45,7 +45,7 @@ public:
 enum class PathState { Missing, Exists, AccessDenied };
 
 class FileSystem {
-public:
+  public:
     virtual ~FileSystem() = default;
     // GetTempPathW: the directory (ending in a backslash) into `buffer`; answers its length,
     // or the length needed when it does not fit, or 0 on failure.
@@ -67,7 +67,7 @@ public:
 };
 
 class MessageBoxes {
-public:
+  public:
     virtual ~MessageBoxes() = default;
     // A box without owner window; answers the button pressed, 0 when it could not be shown.
     virtual std::int32_t Show(const std::u16string& text, const std::u16string& caption,
@@ -80,14 +80,14 @@ struct ProcessEntry {
 };
 
 class ProcessList {
-public:
+  public:
     virtual ~ProcessList() = default;
     // A snapshot of all processes; false when the list cannot be read.
     virtual bool Snapshot(std::vector<ProcessEntry>& entries) = 0;
 };
 
 class ThreadState {
-public:
+  public:
     virtual ~ThreadState() = default;
     virtual std::uint32_t GetLastError() = 0;
     virtual void SetLastError(std::uint32_t code) = 0;
@@ -95,7 +95,7 @@ public:
 };
 
 class CommandLine {
-public:
+  public:
     virtual ~CommandLine() = default;
     // The process command line split by the platform's quoting rules, argument 0 being the
     // program; nullopt when it cannot be split.

@@ -21,7 +21,7 @@ inline std::string Narrow(const std::u16string& s) {
 }
 
 class FakeInstaller : public InstallerService {
-public:
+  public:
     struct Summary {
         ErrorCode openResult = 0;
         std::map<std::uint32_t, std::u16string> properties;
@@ -148,7 +148,7 @@ public:
         return configureResult;
     }
 
-private:
+  private:
     // Failed calls leave undefined content; make it visible and unterminated.
     static void fillGarbage(char16_t* buffer, std::uint32_t length) {
         for (std::uint32_t i = 0; i < length; ++i) buffer[i] = u'#';
@@ -158,7 +158,7 @@ private:
 };
 
 class FakeResources : public Resources {
-public:
+  public:
     bool hasPackage = true;
     std::string package = std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + "package bytes";
     // Entries by id for the language in use.
@@ -185,7 +185,7 @@ public:
 };
 
 class FakeFile : public OutputFile {
-public:
+  public:
     FakeFile(std::string& contents, std::size_t limit) : contents_(contents), limit_(limit) {}
     std::size_t Write(const void* data, std::size_t size) override {
         std::size_t room = limit_ > contents_.size() ? limit_ - contents_.size() : 0;
@@ -196,13 +196,13 @@ public:
     }
     int writes = 0;
 
-private:
+  private:
     std::string& contents_;
     std::size_t limit_;
 };
 
 class FakeFileSystem : public FileSystem {
-public:
+  public:
     std::u16string tempPath = u"C:\\users\\me\\Temp\\";
     bool tempPathFails = false;
     std::map<std::u16string, std::u16string> environment;
@@ -258,8 +258,8 @@ public:
         std::u16string p = path;
         calls.push_back("GetFullPathName(" + Narrow(p) + ")");
         if (p.empty()) return 0;
-        std::u16string full = (p.size() > 1 && p[1] == u':') || p[0] == u'\\' ? p
-                                                                               : currentDirectory + p;
+        std::u16string full =
+            (p.size() > 1 && p[1] == u':') || p[0] == u'\\' ? p : currentDirectory + p;
         if (full.size() + 1 > capacity) return static_cast<std::uint32_t>(full.size() + 1);
         std::memcpy(buffer, full.c_str(), (full.size() + 1) * sizeof(char16_t));
         return static_cast<std::uint32_t>(full.size());
@@ -273,7 +273,7 @@ public:
     // Names that something else takes between the existence test and the creation.
     std::set<std::u16string> plantedAtCreate;
 
-private:
+  private:
     bool canCreate(const std::u16string& path) {
         if (readOnlyPaths.count(path) || directories.count(path)) return false;
         auto slash = path.find_last_of(u"\\/");
@@ -284,7 +284,7 @@ private:
 };
 
 class FakeBoxes : public MessageBoxes {
-public:
+  public:
     struct Box {
         std::u16string text;
         std::u16string caption;
@@ -303,12 +303,12 @@ public:
         return 1;
     }
 
-private:
+  private:
     std::size_t next_ = 0;
 };
 
 class FakeProcesses : public ProcessList {
-public:
+  public:
     std::vector<ProcessEntry> running;
     bool unreadable = false;
     int snapshots = 0;
@@ -321,7 +321,7 @@ public:
 };
 
 class FakeThread : public ThreadState {
-public:
+  public:
     std::uint32_t lastError = 0;
     std::vector<std::uint32_t> locales;
     int lastErrorReads = 0;
@@ -334,7 +334,7 @@ public:
 };
 
 class FakeCommandLine : public CommandLine {
-public:
+  public:
     std::optional<std::vector<std::u16string>> arguments =
         std::vector<std::u16string>{u"servicepack.exe"};
     std::optional<std::vector<std::u16string>> Arguments() override { return arguments; }
@@ -351,8 +351,8 @@ struct FakePlatform {
     FakeCommandLine commandLine;
 
     FakePlatform() {
-        CurrentPlatform() = Platform{&installer, &resources, &files,      &boxes,
-                                     &processes, &thread,    &commandLine};
+        CurrentPlatform() =
+            Platform{&installer, &resources, &files, &boxes, &processes, &thread, &commandLine};
     }
     ~FakePlatform() { CurrentPlatform() = Platform{}; }
     FakePlatform(const FakePlatform&) = delete;
