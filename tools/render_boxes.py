@@ -66,9 +66,10 @@ def main(argv=None) -> int:
     parser.add_argument("--no-info", action="store_true", help="skip the information box")
     args = parser.parse_args(argv)
 
+    args.build = args.build.resolve()  # programs start inside the prefix, not here
     tools = args.build / "tools" / "wine"
     ui_probe = args.build / "tools" / "probes" / "ui_probe.exe"
-    servicepack = args.build / "platform" / "windows" / "servicepack.exe"
+    servicepack = args.build / "servicepack.exe"
     for needed in (tools / "runner.exe", tools / "boxhelper.exe", ui_probe, servicepack):
         if not needed.exists():
             parser.error(f"{needed} is missing: build the windows preset first")
