@@ -1,16 +1,17 @@
 """Reads the string tables of the resource scripts, and formats catalog texts like wsprintfW.
 
-Just enough of the resource-script language for resources/strings_<lang>.rc: one LANGUAGE
-statement, one STRINGTABLE block of `ID "text"` lines, C escapes and doubled quotes.
+The parsing of the scripts is the resource reader's; this adds the catalog's inserts and
+captions on top.
 """
 
 from __future__ import annotations
 
-import re
+import sys
 from pathlib import Path
 
-_ENTRY = re.compile(r'^\s*(\d+)\s*,?\s*"((?:\\.|[^"\\]|"")*)"\s*$')
-_ESCAPES = {"n": "\n", "t": "\t", "r": "\r", "\\": "\\", '"': '"', "a": "\a", "0": "\0"}
+sys.path.insert(0, str(Path(__file__).resolve().parents[1]))
+
+import pe_resources  # noqa: E402
 
 # The file of each language that the tests look at, by locale.
 LOCALE_FILES = {
@@ -33,46 +34,12 @@ LOCALE_FILES = {
 }
 
 
-def unescape(literal: str) -> str:
-    out = []
-    i = 0
-    while i < len(literal):
-        c = literal[i]
-        if c == "\\" and i + 1 < len(literal):
-            nxt = literal[i + 1]
-            if nxt not in _ESCAPES:
-                raise ValueError(f"unknown escape \\{nxt} in {literal!r}")
-            out.append(_ESCAPES[nxt])
-            i += 2
-        elif c == '"' and literal[i + 1:i + 2] == '"':
-            out.append('"')
-            i += 2
-        else:
-            out.append(c)
-            i += 1
-    return "".join(out)
-
-
 def read_string_table(path: Path) -> dict[int, str]:
     """The entries of the one STRINGTABLE in `path`, by id."""
-    entries: dict[int, str] = {}
-    inside = False
-    for line in Path(path).read_text(encoding="utf-8-sig").splitlines():
-        stripped = line.strip()
-        if stripped.upper() == "STRINGTABLE":
-            inside = True
-        elif inside and stripped in ("{", "BEGIN"):
-            continue
-        elif inside and stripped in ("}", "END"):
-            inside = False
-        elif inside and stripped and not stripped.startswith("//"):
-            match = _ENTRY.match(line)
-            if not match:
-                raise ValueError(f"{path}: cannot read {line!r}")
-            entries[int(match.group(1))] = unescape(match.group(2))
-    if not entries:
-        raise ValueError(f"{path}: no string table")
-    return entries
+    tables = pe_resources.parse_rc_string_tables(Path(path).read_text(encoding="utf-8-sig"))
+    if len(tables) != 1:
+        raise ValueError(f"{path}: {len(tables)} string tables, expected one")
+    return tables[0].entries
 
 
 def wsprintf(text: str, *inserts) -> str:
