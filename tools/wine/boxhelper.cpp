@@ -17,18 +17,9 @@
 #include <string>
 #include <vector>
 
-namespace {
+#include "write_out.h"
 
-void WriteOut(const std::wstring& text) {
-    int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
-                                    0, nullptr, nullptr);
-    std::string utf8(static_cast<std::size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(), bytes,
-                        nullptr, nullptr);
-    DWORD written = 0;
-    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), utf8.data(), static_cast<DWORD>(utf8.size()),
-              &written, nullptr);
-}
+namespace {
 
 std::wstring JsonString(const std::wstring& text) {
     std::wstring out = L"\"";
