@@ -32,6 +32,8 @@ SCREEN = "640x360"
 PRODUCT = "Corvane Sample"
 ERROR = 4316
 PROMPT_ID = 321
+# Tables no Linux locale reaches under Wine, chosen through the thread locale instead.
+THREAD_LOCALES = {"es_ES.UTF-8": 1034}
 ALL_LOCALES = [loc for loc in rc_strings.LOCALE_FILES if loc != "nl_NL.UTF-8"]
 
 
@@ -93,16 +95,18 @@ def main(argv=None) -> int:
         dmill.parent.mkdir(parents=True)
         shutil.copy(tools / "sleeper.exe", dmill)
         prefix.start(r"C:\apps\dmill.exe", r"C:\apps\stop", "3600", timeout=3600)
-        probe = ui_probe
 
         for locale in locales:
             name = locale.split(".")[0]
+            probe = [ui_probe]
+            if locale in THREAD_LOCALES:
+                probe += ["--thread-locale", str(THREAD_LOCALES[locale])]
             for message_id in ids:
                 out = args.out / f"{name}-{message_id}.png"
                 if message_id == PROMPT_ID:
-                    shoot(prefix, out, [probe, "guard"], rc_strings.IDCANCEL, locale)
+                    shoot(prefix, out, [*probe, "guard"], rc_strings.IDCANCEL, locale)
                 else:
-                    shoot(prefix, out, [probe, "message", str(message_id), str(ERROR), PRODUCT],
+                    shoot(prefix, out, [*probe, "message", str(message_id), str(ERROR), PRODUCT],
                           rc_strings.IDOK, locale)
         if not args.no_info:
             shoot(prefix, args.out / "info.png", [servicepack, "/i"],

@@ -1,7 +1,9 @@
 // Test probe: shows catalogued messages and runs the running-application guard from the real
 // string tables, printing what the user answered.
-//   ui_probe message ID [LASTERROR [PRODUCTNAME [quiet]]]   answer=
-//   ui_probe guard [quiet]                                   result=
+//   ui_probe [--thread-locale LCID] message ID [LASTERROR [PRODUCTNAME [quiet]]]   answer=
+//   ui_probe [--thread-locale LCID] guard [quiet]                                   result=
+// --thread-locale sets the thread locale first, which is how a table can be chosen that no
+// Linux locale maps to (Spanish with the traditional sort, 1034).
 #include <cwchar>
 
 #include "launcher/process_state.h"
@@ -44,11 +46,19 @@ int wmain(int argc, wchar_t** argv) {
     sp::win32::UseWin32Platform();
     sp::ModuleInstance = GetModuleHandleW(nullptr);
     int status = -1;
+    std::uint32_t locale = 0;
+    if (argc >= 3 && std::wcscmp(argv[1], L"--thread-locale") == 0 &&
+        sp::probes::ParseNumber(argv[2], locale)) {
+        SetThreadLocale(locale);
+        argc -= 2;  // the command follows as if it came first
+        argv += 2;
+    }
     if (argc >= 2 && std::wcscmp(argv[1], L"message") == 0) status = Message(argc, argv);
     if (argc >= 2 && std::wcscmp(argv[1], L"guard") == 0) status = Guard(argc, argv);
     if (status < 0) {
         sp::probes::PrintError(
-            "usage: ui_probe message ID [LASTERROR [PRODUCTNAME [quiet]]] | guard [quiet]");
+            "usage: ui_probe [--thread-locale LCID] message ID [LASTERROR [PRODUCTNAME [quiet]]] | "
+            "guard [quiet]");
         return 2;
     }
     return status;
