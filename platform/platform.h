@@ -44,6 +44,19 @@ class OutputFile {
 
 enum class PathState { Missing, Exists, AccessDenied };
 
+enum class ContentCheck { Same, Different, Unreadable };
+
+// A file opened for reading that others may only read while this object lives: they can open
+// it by name for reading, but not for writing, and can neither delete nor rename it, nor put
+// another file in its place. Let go when destroyed.
+class HeldFile {
+  public:
+    virtual ~HeldFile() = default;
+    // Whether the file holds exactly these `size` bytes and nothing more. Unreadable leaves the
+    // platform's last-error value.
+    virtual ContentCheck Compare(const void* data, std::size_t size) = 0;
+};
+
 class FileSystem {
   public:
     virtual ~FileSystem() = default;
@@ -64,6 +77,9 @@ class FileSystem {
     virtual std::uint32_t GetFullPathName(const char16_t* path, std::uint32_t capacity,
                                           char16_t* buffer) = 0;
     virtual bool DeleteFile(const std::u16string& path) = 0;
+    // Opens `path` as a HeldFile. Null when it cannot be opened that way, which includes
+    // someone else having it open for writing; the last-error value says why.
+    virtual std::unique_ptr<HeldFile> HoldForReading(const std::u16string& path) = 0;
 };
 
 class MessageBoxes {

@@ -23,6 +23,9 @@ struct FileTime {
 // Error codes the core names.
 inline constexpr ErrorCode kErrorSuccess = 0;
 inline constexpr ErrorCode kErrorMoreData = 234;
+inline constexpr ErrorCode kErrorFilenameTooLong = 206;
+inline constexpr ErrorCode kErrorFileInvalid = 1006;  // a file altered by someone else
+inline constexpr ErrorCode kErrorInstallUserExit = 1602;
 inline constexpr ErrorCode kErrorInvalidData = 4316;  // unusable keywords value
 
 }  // namespace sp

@@ -3,26 +3,28 @@
 #include <algorithm>
 #include <string>
 
-#include "package/extract.h"
 #include "package/summary.h"
+#include "package/temporary_package.h"
 #include "platform/platform.h"
 #include "ui/catalog.h"
 
 namespace sp {
 
-// The results of the steps are not examined: whatever could be read is shown, and what could
-// not stays empty. The temporary package is left where the extraction put it.
+// Whatever could be read is shown, and what could not stays empty. The temporary package is held
+// until the box is closed and then left where the extraction put it.
 void ShowPatchInfo() {
-    std::u16string packagePath;
-    ExtractPatchPackage(packagePath);
+    TemporaryPackage package;
+    // A file that could not be held as the package may be someone else's by now, and the box
+    // would list what that one targets: nothing is read from it then.
+    const bool held = ExtractTemporaryPackage(package);
 
     std::u16string productCodes;
-    ReadTargetProductCodes(packagePath, productCodes);
+    if (held) ReadTargetProductCodes(package.path, productCodes);
     std::replace(productCodes.begin(), productCodes.end(), u';', u'\n');
 
     std::u16string upgradeVersion;
     std::u16string acceptedVersions;
-    ReadPatchVersions(packagePath, upgradeVersion, acceptedVersions);
+    if (held) ReadPatchVersions(package.path, upgradeVersion, acceptedVersions);
 
     std::u16string text = u"Products:\n" + productCodes + u"\nTarget:\n\t" + acceptedVersions +
                           u"\nUpgrade:\n\t" + upgradeVersion + u")";

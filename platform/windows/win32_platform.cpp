@@ -3,8 +3,11 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <memory>
+#include <vector>
 
 #include "platform/platform.h"
 #include "platform/windows/msi_installer.h"
@@ -51,6 +54,42 @@ class StdioOutputFile : public OutputFile {
 
   private:
     FILE* file_;
+};
+
+// Read access, shared for reading only: while this handle is open, nobody can open the file for
+// writing or deleting, which also keeps it from being renamed or replaced.
+class Win32HeldFile : public HeldFile {
+  public:
+    explicit Win32HeldFile(HANDLE handle) : handle_(handle) {}
+    ~Win32HeldFile() override { ::CloseHandle(handle_); }
+    Win32HeldFile(const Win32HeldFile&) = delete;
+    Win32HeldFile& operator=(const Win32HeldFile&) = delete;
+
+    ContentCheck Compare(const void* data, std::size_t size) override {
+        LARGE_INTEGER fileSize{};
+        if (!::GetFileSizeEx(handle_, &fileSize)) return ContentCheck::Unreadable;
+        if (static_cast<ULONGLONG>(fileSize.QuadPart) != size) return ContentCheck::Different;
+        LARGE_INTEGER start{};
+        if (!::SetFilePointerEx(handle_, start, nullptr, FILE_BEGIN))
+            return ContentCheck::Unreadable;
+        const char* expected = static_cast<const char*>(data);
+        std::vector<char> chunk(64 * 1024);
+        for (std::size_t offset = 0; offset < size;) {
+            DWORD wanted = static_cast<DWORD>(std::min(chunk.size(), size - offset));
+            DWORD got = 0;
+            if (!::ReadFile(handle_, chunk.data(), wanted, &got, nullptr)) {
+                return ContentCheck::Unreadable;
+            }
+            if (got == 0 || std::memcmp(chunk.data(), expected + offset, got) != 0) {
+                return ContentCheck::Different;
+            }
+            offset += got;
+        }
+        return ContentCheck::Same;
+    }
+
+  private:
+    HANDLE handle_;
 };
 
 class Win32FileSystem : public FileSystem {
@@ -128,6 +167,14 @@ class Win32FileSystem : public FileSystem {
     }
 
     bool DeleteFile(const std::u16string& path) override { return ::DeleteFileW(Wide(path)) != 0; }
+
+    std::unique_ptr<HeldFile> HoldForReading(const std::u16string& path) override {
+        // Not sharing write access makes the open fail while anyone else has write access.
+        HANDLE handle = ::CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) return nullptr;
+        return std::make_unique<Win32HeldFile>(handle);
+    }
 };
 
 class Win32MessageBoxes : public MessageBoxes {

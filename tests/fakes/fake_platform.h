@@ -7,6 +7,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
@@ -201,6 +202,20 @@ class FakeFile : public OutputFile {
     std::size_t limit_;
 };
 
+class FakeFileSystem;
+
+// A held file: compares against the fake file system's current content of its path.
+class FakeHeldFile : public HeldFile {
+  public:
+    FakeHeldFile(FakeFileSystem& files, std::u16string path);
+    ~FakeHeldFile() override;
+    ContentCheck Compare(const void* data, std::size_t size) override;
+
+  private:
+    FakeFileSystem& files_;
+    std::u16string path_;
+};
+
 class FakeFileSystem : public FileSystem {
   public:
     std::u16string tempPath = u"C:\\users\\me\\Temp\\";
@@ -267,21 +282,51 @@ class FakeFileSystem : public FileSystem {
 
     bool DeleteFile(const std::u16string& path) override {
         calls.push_back("DeleteFile(" + Narrow(path) + ")");
+        if (held.count(path)) return false;
         return files.erase(path) > 0;
+    }
+
+    std::unique_ptr<HeldFile> HoldForReading(const std::u16string& path) override {
+        calls.push_back("HoldForReading(" + Narrow(path) + ")");
+        if (beforeHold) beforeHold(path);
+        if (!files.count(path) || openForWritingElsewhere.count(path)) return nullptr;
+        return std::make_unique<FakeHeldFile>(*this, path);
     }
 
     // Names that something else takes between the existence test and the creation.
     std::set<std::u16string> plantedAtCreate;
+    // What another process does just before the hold is taken, and the files it keeps open for
+    // writing.
+    std::function<void(const std::u16string&)> beforeHold;
+    std::set<std::u16string> openForWritingElsewhere;
+    std::multiset<std::u16string> held;  // paths with a live hold
+    bool readFails = false;              // a held file's content cannot be read
 
   private:
     bool canCreate(const std::u16string& path) {
-        if (readOnlyPaths.count(path) || directories.count(path)) return false;
+        if (readOnlyPaths.count(path) || directories.count(path) || held.count(path)) return false;
         auto slash = path.find_last_of(u"\\/");
         if (slash == std::u16string::npos) return true;
         std::u16string dir = path.substr(0, slash + 1);
         return directories.count(dir) || directories.count(path.substr(0, slash));
     }
 };
+
+inline FakeHeldFile::FakeHeldFile(FakeFileSystem& files, std::u16string path)
+    : files_(files), path_(std::move(path)) {
+    files_.held.insert(path_);
+}
+
+inline FakeHeldFile::~FakeHeldFile() { files_.held.erase(files_.held.find(path_)); }
+
+inline ContentCheck FakeHeldFile::Compare(const void* data, std::size_t size) {
+    if (files_.readFails) return ContentCheck::Unreadable;
+    auto it = files_.files.find(path_);
+    if (it == files_.files.end()) return ContentCheck::Unreadable;
+    return it->second == std::string(static_cast<const char*>(data), size)
+               ? ContentCheck::Same
+               : ContentCheck::Different;
+}
 
 class FakeBoxes : public MessageBoxes {
   public:

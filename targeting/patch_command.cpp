@@ -1,0 +1,83 @@
+#include "targeting/patch_command.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+
+#include "platform/platform.h"
+#include "ui/format.h"
+
+namespace sp {
+namespace {
+
+constexpr std::size_t kCommandLineCapacity = 1024;
+constexpr std::uint32_t kLogPathCapacity = 260;
+
+// Inside a quoted property value the installer reads "" as one '"', so a translation of the
+// text can never end the value early and add properties of its own.
+std::u16string QuotedValue(const std::u16string& text) {
+    std::u16string quoted;
+    for (char16_t c : text) {
+        quoted += c;
+        if (c == u'"') quoted += u'"';
+    }
+    return quoted;
+}
+
+// The installer service resolves a relative name against its own folder, not ours.
+std::optional<std::u16string> AbsolutePath(const std::u16string& path) {
+    std::array<char16_t, kCommandLineCapacity> buffer{};
+    Platform& platform = CurrentPlatform();
+    const std::uint32_t length = platform.files->GetFullPathName(
+        path.c_str(), static_cast<std::uint32_t>(buffer.size()), buffer.data());
+    if (length == 0) return std::nullopt;
+    if (length >= buffer.size()) {
+        platform.thread->SetLastError(kErrorFilenameTooLong);
+        return std::nullopt;
+    }
+    return std::u16string(buffer.data(), length);
+}
+
+bool IsForbiddenInFileName(char16_t c) {
+    return c < 0x20 || std::u16string_view(u"\\/:*?\"<>|").find(c) != std::u16string_view::npos;
+}
+
+}  // namespace
+
+bool FormatPatchCommandLine(const std::u16string& packagePath, const std::u16string& filesInUseText,
+                            std::u16string& commandLine) {
+    auto absolute = AbsolutePath(packagePath);
+    if (!absolute) return false;
+    bool truncated = false;
+    std::u16string formatted =
+        FormatText(u"PATCH=\"%s\" REBOOTPROMPT=S FILESINUSETEXT=\"%s\"",
+                   {*absolute, QuotedValue(filesInUseText)}, kCommandLineCapacity, &truncated);
+    // A cut command line would name another file or lose its closing quote.
+    if (truncated) {
+        CurrentPlatform().thread->SetLastError(kErrorFilenameTooLong);
+        return false;
+    }
+    commandLine = std::move(formatted);
+    return true;
+}
+
+std::u16string LogFileName(const std::u16string& productName) {
+    // The name is registry data that an unelevated user can choose, and the log is written with
+    // this program's rights: a separator in it must never lead the log out of the directory.
+    std::u16string name = productName;
+    std::replace_if(name.begin(), name.end(), IsForbiddenInFileName, u'_');
+    return name;
+}
+
+std::optional<std::u16string> InstallerLogPath(const std::u16string& productName) {
+    std::array<char16_t, kLogPathCapacity> buffer{};
+    const std::uint32_t length =
+        CurrentPlatform().files->GetTempPath(kLogPathCapacity, buffer.data());
+    if (length == 0 || length > kLogPathCapacity) return std::nullopt;
+    const std::u16string directory(buffer.begin(), std::find(buffer.begin(), buffer.end(), u'\0'));
+    std::u16string path = directory + LogFileName(productName) + u".log";
+    if (path.size() >= kLogPathCapacity) return std::nullopt;
+    return path;
+}
+
+}  // namespace sp
