@@ -38,6 +38,8 @@ class FakeInstaller : public InstallerService {
     std::map<std::u16string, Summary> packages;  // by full path
     std::map<std::u16string, Product> products;  // by exact product code
     ErrorCode configureResult = 0;
+    std::vector<ErrorCode> configureResults;  // one per call, in order; then configureResult
+    std::function<void()> onConfigure;
     std::int32_t uiLevel = 5;
 
     // Every call, as text: "OpenSummaryInfo(path)", "GetSummaryProperty(h,p,len)", ...
@@ -146,6 +148,8 @@ class FakeInstaller : public InstallerService {
         calls.push_back("ConfigureProductWithCommandLine(" + Narrow(productCode) + "," +
                         std::to_string(level) + "," + std::to_string(state) + "," +
                         Narrow(commandLine) + ")");
+        if (onConfigure) onConfigure();
+        if (configureCount_ < configureResults.size()) return configureResults[configureCount_++];
         return configureResult;
     }
 
@@ -154,6 +158,7 @@ class FakeInstaller : public InstallerService {
     static void fillGarbage(char16_t* buffer, std::uint32_t length) {
         for (std::uint32_t i = 0; i < length; ++i) buffer[i] = u'#';
     }
+    std::size_t configureCount_ = 0;
     InstallerHandle nextHandle_ = 100;
     std::map<InstallerHandle, std::u16string> handleToPath_;
 };

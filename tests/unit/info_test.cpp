@@ -89,5 +89,28 @@ TEST_F(InfoTest, ShowsTheBareFrameWhenNothingCanBeRead) {
     EXPECT_EQ(ShownText(), u"Products:\n\nTarget:\n\t\nUpgrade:\n\t)");
 }
 
+TEST_F(InfoTest, ThePackageIsHeldUntilTheBoxIsClosed) {
+    Package(u"{A}", u"2.0;1.0,");
+    bool heldWhileShown = false;
+    fake.boxes.onShow = [&](const fakes::FakeBoxes::Box&) {
+        heldWhileShown = fake.files.held.count(kTemporaryPackage) == 1;
+    };
+    ShownText();
+    EXPECT_TRUE(heldWhileShown);
+    EXPECT_TRUE(fake.files.held.empty());
+    EXPECT_EQ(fake.files.files.count(kTemporaryPackage), 1u);
+}
+
+TEST_F(InfoTest, APackageSwappedBeforeTheHoldIsNotRead) {
+    Package(u"{A}", u"2.0;1.0,");
+    fake.files.beforeHold = [&](const std::u16string& path) {
+        fake.files.files[path] = "another package";
+    };
+    EXPECT_EQ(ShownText(), u"Products:\n\nTarget:\n\t\nUpgrade:\n\t)");
+    for (const std::string& call : fake.installer.calls) {
+        EXPECT_EQ(call.find("OpenSummaryInfo"), std::string::npos);
+    }
+}
+
 }  // namespace
 }  // namespace sp

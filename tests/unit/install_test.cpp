@@ -1,0 +1,459 @@
+#include "targeting/install.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "launcher/process_state.h"
+#include "package/extract.h"
+#include "tests/fakes/fake_platform.h"
+
+namespace sp {
+namespace {
+
+using fakes::Narrow;
+
+const std::u16string kPackage = u"C:\\users\\me\\Temp\\MSP1";
+const std::string kPatch =
+    "PATCH=\"C:\\users\\me\\Temp\\MSP1\" REBOOTPROMPT=S FILESINUSETEXT=\"Close these:\"";
+
+// Tells the boxes apart by what they say: "<id>: <inserts>".
+class InstallTest : public ::testing::Test {
+  public:
+    InstallTest() {
+        Options = LaunchOptions{};
+        Targets.clear();
+        CurrentProductName.clear();
+        SetTemporaryNameCounter(1);
+        auto& strings = fake.resources.strings;
+        strings = {{300, u"300: %s %d"}, {301, u"301: %s %s"},  {306, u"306: %s %s"},
+                   {307, u"307: %s %s"}, {308, u"308: %s %s"},  {311, u"Error"},
+                   {312, u"Success"},    {313, u"Unnecessary"}, {320, u"Close these:"},
+                   {321, u"Running: %s"}};
+        Keywords(u"2.0.0.0;1.0.0.0,1.5.0.0,");
+    }
+    ~InstallTest() override {
+        Options = LaunchOptions{};
+        Targets.clear();
+    }
+
+    // A fresh machine for the next case of a table.
+    void Reset() {
+        fake.boxes.shown.clear();
+        fake.files.files.clear();
+        fake.installer.calls.clear();
+        fake.installer.products.clear();
+        fake.installer.packages.clear();
+        fake.resources.hasPackage = true;
+        fake.thread.lastError = 0;
+        Targets.clear();
+        SetTemporaryNameCounter(1);
+        Keywords(u"2.0.0.0;1.0.0.0,1.5.0.0,");
+    }
+
+    // The package goes to the folder TMP names; the installer finds it there by full path.
+    void MovePackageTo(const std::u16string& tmp, std::u16string fullPath = u"") {
+        if (fullPath.empty()) fullPath = tmp + u"\\MSP1";
+        fake.files.environment[u"TMP"] = tmp;
+        fake.files.directories.insert(tmp);
+        auto node = fake.installer.packages.extract(kPackage);
+        node.key() = fullPath;
+        fake.installer.packages.insert(std::move(node));
+    }
+
+    void Keywords(const std::u16string& keywords, const std::u16string& codes = u"{A};{B}") {
+        auto& summary = fake.installer.packages[kPackage];
+        summary.properties[kSummaryKeywords] = keywords;
+        summary.properties[kSummaryTemplate] = codes;
+    }
+    void Product(const std::u16string& code, const std::u16string& name,
+                 const std::u16string& version) {
+        auto& product = fake.installer.products[code];
+        product.properties[u"ProductName"] = name;
+        product.properties[u"VersionString"] = version;
+    }
+
+    // The calls of the installing part of the run: logging, UI level, configuring.
+    std::vector<std::string> InstallCalls() const {
+        std::vector<std::string> out;
+        for (const std::string& call : fake.installer.calls) {
+            if (call.rfind("EnableInstallerLog", 0) == 0 || call.rfind("SetInstallerUi", 0) == 0 ||
+                call.rfind("Configure", 0) == 0) {
+                out.push_back(call);
+            }
+        }
+        return out;
+    }
+    std::vector<std::string> Shown() const {
+        std::vector<std::string> out;
+        for (const auto& box : fake.boxes.shown) out.push_back(Narrow(box.text));
+        return out;
+    }
+    bool PackageLeft() const { return fake.files.files.count(kPackage) == 1; }
+
+    fakes::FakePlatform fake;
+};
+
+TEST_F(InstallTest, AppliesThePatchWithTheExactCallsAndDeletesThePackage) {
+    Product(u"{A}", u"Alpha", u"1.5.0.0");
+    EXPECT_TRUE(InstallPatch());
+    EXPECT_EQ(InstallCalls(), (std::vector<std::string>{
+                                  "EnableInstallerLog(4096,C:\\users\\me\\Temp\\Alpha.log,0)",
+                                  "SetInstallerUiLevel(35)",
+                                  "ConfigureProductWithCommandLine({A},0,5," + kPatch + ")",
+                                  "SetInstallerUiLevel(5)",
+                                  "EnableInstallerLog(16384,null,0)",
+                              }));
+    EXPECT_EQ(Shown(), std::vector<std::string>{"301: service pack Alpha"});
+    EXPECT_EQ(fake.boxes.shown[0].caption, u"Success");
+    EXPECT_EQ(Targets.at(0).commandLine, std::u16string(kPatch.begin(), kPatch.end()));
+    EXPECT_FALSE(PackageLeft());
+    // No product language is known, so the messages stay in the user's language.
+    EXPECT_TRUE(fake.thread.locales.empty());
+}
+
+TEST_F(InstallTest, ProductsAreHandledInListOrderEachWithItsOwnLogAndName) {
+    Keywords(u"2.0.0.0;1.0.0.0,1.5.0.0,", u"{A};{B};{C}");
+    Product(u"{A}", u"Alpha", u"1.0.0.0");
+    Product(u"{B}", u"Beta", u"1.5.0.0");
+    Product(u"{C}", u"Gamma", u"1.5.0.0");
+    fake.installer.configureResults = {0, 1603, 3010};
+    EXPECT_TRUE(InstallPatch());
+    std::vector<std::string> configured;
+    for (const std::string& call : InstallCalls()) {
+        if (call.rfind("EnableInstallerLog(4096", 0) == 0 || call.rfind("Configure", 0) == 0)
+            configured.push_back(call.substr(0, call.find(',', call.find(',') + 1)));
+    }
+    EXPECT_EQ(configured, (std::vector<std::string>{
+                              "EnableInstallerLog(4096,C:\\users\\me\\Temp\\Alpha.log",
+                              "ConfigureProductWithCommandLine({A},0",
+                              "EnableInstallerLog(4096,C:\\users\\me\\Temp\\Beta.log",
+                              "ConfigureProductWithCommandLine({B},0",
+                              "EnableInstallerLog(4096,C:\\users\\me\\Temp\\Gamma.log",
+                              "ConfigureProductWithCommandLine({C},0",
+                          }));
+    EXPECT_EQ(Shown(),
+              (std::vector<std::string>{"301: service pack Alpha", "300: service pack 1603",
+                                        "301: service pack Gamma"}));
+    EXPECT_EQ(CurrentProductName, u"Gamma");
+}
+
+TEST_F(InstallTest, InstallerResults) {
+    struct Case {
+        ErrorCode result;
+        std::string shown;
+    };
+    const Case cases[] = {
+        {0, "301: service pack Alpha"},
+        {1641, "301: service pack Alpha"},
+        {3010, "301: service pack Alpha"},
+        {1603, "300: service pack 1603"},
+        {1642, "300: service pack 1642"},
+        {1635, "300: service pack 1635"},
+        {0x80070005, "300: service pack -2147024891"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.result);
+        Reset();
+        Product(u"{A}", u"Alpha", u"1.0.0.0");
+        fake.installer.configureResult = c.result;
+        EXPECT_TRUE(InstallPatch());
+        EXPECT_EQ(Shown(), std::vector<std::string>{c.shown});
+    }
+}
+
+TEST_F(InstallTest, EarlyStopsReportAndLeaveThePackage) {
+    struct Case {
+        const char* name;
+        std::function<void(InstallTest&)> arrange;
+        std::string shown;
+        bool packageLeft;
+    };
+    const Case cases[] = {
+        {"NoPackageResource", [](InstallTest& t) { t.fake.resources.hasPackage = false; },
+         "300: service pack 0", false},
+        {"KeywordsWithoutSemicolon", [](InstallTest& t) { t.Keywords(u"2.0.0.0"); },
+         "300: service pack 4316", true},
+        {"KeywordsStartingWithSemicolon", [](InstallTest& t) { t.Keywords(u";1.0.0.0,"); },
+         "300: service pack 4316", true},
+        {"TemplateUnreadable",
+         [](InstallTest& t) {
+             t.fake.installer.packages[kPackage].forcedResult[kSummaryTemplate] = 1610;
+         },
+         "300: service pack 0", true},
+        {"NoTargetInstalled", [](InstallTest& t) { t.fake.installer.products.clear(); },
+         "307: service pack service pack", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Reset();
+        Product(u"{A}", u"Alpha", u"1.0.0.0");
+        c.arrange(*this);
+        EXPECT_FALSE(InstallPatch());
+        EXPECT_EQ(Shown(), std::vector<std::string>{c.shown});
+        EXPECT_TRUE(InstallCalls().empty());
+        EXPECT_EQ(PackageLeft(), c.packageLeft);
+        EXPECT_TRUE(fake.files.held.empty());
+    }
+}
+
+TEST_F(InstallTest, TheAcceptedVersionsWalkDecidesEachRecord) {
+    struct Case {
+        const char* name;
+        std::u16string keywords;
+        std::u16string installed;
+        std::vector<std::string> shown;
+        std::size_t installCalls;  // 5 with the patch applied, 1 without, 0 after a stop
+    };
+    const Case cases[] = {
+        {"SecondEntryMatches",
+         u"12.0.60.0;12.0.50.0,12.0.52.0,",
+         u"12.0.52.0",
+         {"301: service pack Alpha"},
+         5},
+        // Text after the last ',' is never compared.
+        {"LastEntryWithoutComma",
+         u"12.0.60.0;12.0.50.0,12.0.52.0",
+         u"12.0.52.0",
+         {"308: service pack Alpha"},
+         1},
+        {"NotAmongThem", u"12.0.60.0;12.0.50.0,", u"12.0.51.0", {"308: service pack Alpha"}, 1},
+        {"UpgradeListedFirst",
+         u"12.0.60.0;12.0.60.0,12.0.52.0,",
+         u"12.0.52.0",
+         {"306: Alpha service pack"},
+         0},
+        // Versions compare as numbers, so spellings differ freely.
+        {"CommasAndLeadingZeros",
+         u"12,0,60,0;12.00.052,",
+         u"12.0.52.0",
+         {"301: service pack Alpha"},
+         5},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Reset();
+        Keywords(c.keywords, u"{A}");
+        Product(u"{A}", u"Alpha", c.installed);
+        InstallPatch();
+        EXPECT_EQ(Shown(), c.shown);
+        EXPECT_EQ(InstallCalls().size(), c.installCalls);
+    }
+}
+
+TEST_F(InstallTest, AVersionNotAcceptedReportsAndGoesOn) {
+    Product(u"{A}", u"Alpha", u"0.9.0.0");
+    Product(u"{B}", u"Beta", u"1.0.0.0");
+    EXPECT_TRUE(InstallPatch());
+    EXPECT_EQ(Shown(),
+              (std::vector<std::string>{"308: service pack Alpha", "301: service pack Beta"}));
+    EXPECT_FALSE(PackageLeft());
+}
+
+TEST_F(InstallTest, UpgradeMetInTheWalkStopsTheWholeRun) {
+    Keywords(u"2.0.0.0;2.0.0.0,1.0.0.0,");
+    Product(u"{A}", u"Alpha", u"1.0.0.0");
+    Product(u"{B}", u"Beta", u"1.0.0.0");
+    EXPECT_FALSE(InstallPatch());
+    EXPECT_EQ(Shown(), std::vector<std::string>{"306: Alpha service pack"});
+    EXPECT_TRUE(InstallCalls().empty());
+    EXPECT_TRUE(PackageLeft());
+}
+
+TEST_F(InstallTest, UpToDateRecordsAreCountedSilently) {
+    // One of two is up to date: no closing 306.
+    Product(u"{A}", u"Alpha", u"2.0.0.0");
+    Product(u"{B}", u"Beta", u"1.0.0.0");
+    EXPECT_TRUE(InstallPatch());
+    EXPECT_EQ(Shown(), std::vector<std::string>{"301: service pack Beta"});
+
+    // All of them: nothing is configured, and one 306 names the last record.
+    Reset();
+    Product(u"{A}", u"Alpha", u"2.0.0.0");
+    Product(u"{B}", u"Beta", u"2.0");
+    EXPECT_TRUE(InstallPatch());
+    EXPECT_EQ(InstallCalls(), std::vector<std::string>{"EnableInstallerLog(16384,null,0)"});
+    EXPECT_EQ(Shown(), std::vector<std::string>{"306: Beta service pack"});
+    EXPECT_EQ(fake.boxes.shown[0].caption, u"Unnecessary");
+    EXPECT_EQ(fake.thread.locales, std::vector<std::uint32_t>{0x400});
+    EXPECT_FALSE(PackageLeft());
+}
+
+TEST_F(InstallTest, CancelInThePromptReportsTheUserExitAndInstallsNothing) {
+    fake.processes.running = {{7, u"dmill.exe"}};
+    fake.boxes.answers = {2};
+    fake.thread.lastError = 87;  // left behind by some earlier call
+    Product(u"{A}", u"Alpha", u"1.0.0.0");
+    EXPECT_FALSE(InstallPatch());
+    EXPECT_EQ(Shown(),
+              (std::vector<std::string>{"Running: Draftmill\n", "300: service pack 1602"}));
+    EXPECT_TRUE(InstallCalls().empty());
+    EXPECT_TRUE(PackageLeft());
+}
+
+TEST_F(InstallTest, QuietRunMakesTheSameCallsAndShowsNothing) {
+    Product(u"{A}", u"Alpha", u"1.0.0.0");
+    Product(u"{B}", u"Beta", u"0.1.0.0");
+    fake.installer.configureResult = 1603;
+    InstallPatch();
+    const std::vector<std::string> loud = InstallCalls();
+    const std::size_t loudCount = fake.installer.calls.size();
+
+    Reset();
+    Options.quiet = true;
+    Product(u"{A}", u"Alpha", u"1.0.0.0");
+    Product(u"{B}", u"Beta", u"0.1.0.0");
+    fake.installer.configureResult = 1603;
+    EXPECT_TRUE(InstallPatch());
+    EXPECT_EQ(InstallCalls(), loud);
+    EXPECT_EQ(fake.installer.calls.size(), loudCount);
+    EXPECT_TRUE(fake.boxes.shown.empty());
+}
+
+TEST_F(InstallTest, TheLogNameCannotLeaveTheTemporaryDirectory) {
+    Product(u"{A}", u"..\\..\\escape", u"1.0.0.0");
+    Product(u"{B}", u"a/b:c*d?e\"f<g>h|i\tj", u"1.0.0.0");
+    EXPECT_TRUE(InstallPatch());
+    const auto calls = InstallCalls();
+    EXPECT_EQ(calls.at(0), "EnableInstallerLog(4096,C:\\users\\me\\Temp\\.._.._escape.log,0)");
+    EXPECT_EQ(calls.at(4),
+              "EnableInstallerLog(4096,C:\\users\\me\\Temp\\a_b_c_d_e_f_g_h_i_j.log,0)");
+    // The messages show the name as registered.
+    EXPECT_EQ(CurrentProductName, u"a/b:c*d?e\"f<g>h|i\tj");
+}
+
+TEST_F(InstallTest, ALogPathThatDoesNotFitLogsWithoutAFile) {
+    struct Case {
+        std::size_t directoryLength;  // backslash included
+        std::string expectedLog;
+    };
+    // "Alpha.log" after the directory, and the terminator, within 260 characters.
+    const std::u16string fits = u"C:\\" + std::u16string(246, u'd') + u"\\";
+    const Case cases[] = {
+        {fits.size(), Narrow(fits) + "Alpha.log"},
+        {fits.size() + 1, "null"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.directoryLength);
+        Reset();
+        // Only the log asks the system; the package goes where TMP says.
+        fake.files.tempPath = u"C:\\" + std::u16string(c.directoryLength - 4, u'd') + u"\\";
+        MovePackageTo(u"D:\\t");
+        Product(u"{A}", u"Alpha", u"1.0.0.0");
+        EXPECT_TRUE(InstallPatch());
+        EXPECT_EQ(InstallCalls().at(0), "EnableInstallerLog(4096," + c.expectedLog + ",0)");
+        EXPECT_EQ(Shown(), std::vector<std::string>{"301: service pack Alpha"});
+    }
+}
+
+TEST_F(InstallTest, ATemporaryDirectoryUnknownToTheLogLogsWithoutAFile) {
+    MovePackageTo(u"D:\\t");
+    // The extraction still learns the system's temporary directory; the log no longer does.
+    fake.files.beforeHold = [&](const std::u16string&) { fake.files.tempPathFails = true; };
+    Product(u"{A}", u"Alpha", u"1.0.0.0");
+    EXPECT_TRUE(InstallPatch());
+    EXPECT_EQ(InstallCalls().at(0), "EnableInstallerLog(4096,null,0)");
+    EXPECT_EQ(InstallCalls().size(), 5u);
+}
+
+TEST_F(InstallTest, ACommandLineThatDoesNotFitIsNeverHandedToTheInstaller) {
+    // Every quote doubles: 511 of them need 1,022 characters of the 1,024.
+    fake.resources.strings[320] = std::u16string(511, u'"');
+    Product(u"{A}", u"Alpha", u"1.0.0.0");
+    Product(u"{B}", u"Beta", u"1.0.0.0");
+    EXPECT_TRUE(InstallPatch());
+    EXPECT_EQ(Shown(),
+              (std::vector<std::string>{"300: service pack 206", "300: service pack 206"}));
+    EXPECT_EQ(InstallCalls(), std::vector<std::string>{"EnableInstallerLog(16384,null,0)"});
+
+    // The longest command line that still fits: 1,023 characters.
+    Reset();
+    const std::size_t fixed = kPatch.size() - std::string("Close these:").size();
+    const std::size_t quotes = 1023 - fixed - 511;
+    fake.resources.strings[320] = std::u16string(quotes, u'"') + std::u16string(511 - quotes, u'x');
+    Product(u"{A}", u"Alpha", u"1.0.0.0");
+    EXPECT_TRUE(InstallPatch());
+    EXPECT_EQ(Targets.at(0).commandLine.size(), 1023u);
+    EXPECT_EQ(Shown(), std::vector<std::string>{"301: service pack Alpha"});
+}
+
+TEST_F(InstallTest, AQuoteInTheFilesInUseTextIsDoubled) {
+    fake.resources.strings[320] = u"Close \"these\" now";
+    Product(u"{A}", u"Alpha", u"1.0.0.0");
+    EXPECT_TRUE(InstallPatch());
+    EXPECT_EQ(Narrow(Targets.at(0).commandLine),
+              "PATCH=\"C:\\users\\me\\Temp\\MSP1\" REBOOTPROMPT=S "
+              "FILESINUSETEXT=\"Close \"\"these\"\" now\"");
+}
+
+TEST_F(InstallTest, ARelativeTemporaryDirectoryStillNamesThePackageAbsolutely) {
+    MovePackageTo(u"rel", u"C:\\work\\rel\\MSP1");
+    Product(u"{A}", u"Alpha", u"1.0.0.0");
+    EXPECT_TRUE(InstallPatch());
+    EXPECT_EQ(Narrow(Targets.at(0).commandLine).rfind("PATCH=\"C:\\work\\rel\\MSP1\" ", 0), 0u);
+}
+
+TEST_F(InstallTest, ThePackageIsHeldWhileTheRunUsesIt) {
+    fake.processes.running = {{7, u"dmill.exe"}};
+    std::vector<bool> heldAtPrompt, heldAtConfigure;
+    fake.boxes.onShow = [&](const fakes::FakeBoxes::Box&) {
+        heldAtPrompt.push_back(fake.files.held.count(kPackage) == 1);
+        fake.processes.running.clear();
+    };
+    fake.boxes.answers = {4};
+    fake.installer.onConfigure = [&] {
+        heldAtConfigure.push_back(fake.files.held.count(kPackage) == 1);
+        // Someone tries to write or delete it now.
+        EXPECT_EQ(fake.files.OpenForWriting(kPackage), nullptr);
+        EXPECT_FALSE(fake.files.DeleteFile(kPackage));
+    };
+    Product(u"{A}", u"Alpha", u"1.0.0.0");
+    EXPECT_TRUE(InstallPatch());
+    EXPECT_EQ(heldAtPrompt.at(0), true);
+    EXPECT_EQ(heldAtConfigure, std::vector<bool>{true});
+    EXPECT_FALSE(PackageLeft());
+    EXPECT_TRUE(fake.files.held.empty());
+}
+
+TEST_F(InstallTest, APackageSwappedBeforeTheHoldStopsTheRun) {
+    struct Case {
+        const char* name;
+        std::function<void(InstallTest&)> tamper;
+        ErrorCode error;
+    };
+    const Case cases[] = {
+        {"Replaced",
+         [](InstallTest& t) { t.fake.files.files[kPackage] = "someone else's package"; }, 1006},
+        {"StillOpenForWriting",
+         [](InstallTest& t) {
+             t.fake.files.openForWritingElsewhere.insert(kPackage);
+             t.fake.thread.lastError = 32;
+         },
+         32},
+        {"Removed",
+         [](InstallTest& t) {
+             t.fake.files.files.erase(kPackage);
+             t.fake.thread.lastError = 2;
+         },
+         2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Reset();
+        Product(u"{A}", u"Alpha", u"1.0.0.0");
+        fake.files.beforeHold = [&](const std::u16string&) { c.tamper(*this); };
+        EXPECT_FALSE(InstallPatch());
+        EXPECT_EQ(Shown(),
+                  std::vector<std::string>{"300: service pack " + std::to_string(c.error)});
+        // Nothing of that file was read.
+        for (const std::string& call : fake.installer.calls)
+            EXPECT_EQ(call.find("Summary"), std::string::npos);
+        fake.files.beforeHold = nullptr;
+        fake.files.openForWritingElsewhere.clear();
+    }
+}
+
+}  // namespace
+}  // namespace sp
