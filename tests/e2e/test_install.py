@@ -1,0 +1,234 @@
+"""Install mode of the real executable under Wine, with Wine's own msi.dll as the installer.
+
+The sample product is built with wixl and installed with msiexec at the version the embedded
+sample patch accepts; variants of it (another version, another name, the same product code)
+are built from the same source. Wine's installer answers 0 to nearly every configure call,
+so whether the patch was applied is read back from the installer (the product's version),
+never taken from the box alone.
+"""
+
+from __future__ import annotations
+
+import re
+import subprocess
+from pathlib import Path
+
+import pytest
+
+import harness
+import rc_strings
+from rc_strings import IDCANCEL, IDOK, IDRETRY
+from test_extract import temp_files
+from test_messages import SOURCE_DIR, App, table
+from test_summary import SAMPLE_CODE, place, probe
+
+PRODUCT = "Corvane Sample"
+INSTALLED = "15.0.106.0"
+UPGRADE = "15.0.205.0"
+USER_CANCELLED = 1602
+OTHER_CODE = "{0B1C2D3E-4F50-4617-8293-A4B5C6D7E8F9}"
+ENGLISH = "en_US.UTF-8"
+
+
+@pytest.fixture(scope="session")
+def product_variant(run_dir):
+    """Builds (once per name and version) the sample product under another name or version."""
+    source = (SOURCE_DIR / "tools" / "wine" / "sample_product.wxs").read_text(encoding="utf-8")
+    built: dict[tuple[str, str], Path] = {}
+
+    def build(name: str = PRODUCT, version: str = INSTALLED) -> Path:
+        if (name, version) not in built:
+            # Only the Product element's attributes: the folder keeps its plain name. A
+            # function as the replacement, so that backslashes in the name stay as written.
+            text, count = re.subn(
+                r'(<Product\b[^>]*?)\bName="[^"]*"(\s+)Version="[^"]*"',
+                lambda m: f'{m.group(1)}Name="{name}"{m.group(2)}Version="{version}"', source)
+            assert count == 1
+            wxs = run_dir / f"variant-{len(built)}.wxs"
+            wxs.write_text(text, encoding="utf-8")
+            msi = wxs.with_suffix(".msi")
+            subprocess.run(["wixl", "-a", "x64", "-o", str(msi), str(wxs)], check=True,
+                           capture_output=True, timeout=120)
+            built[(name, version)] = msi
+        return built[(name, version)]
+
+    return build
+
+
+def installed_target(prefix, summary_probe, sample_package) -> list[str] | None:
+    """code, name, installed version of the sample patch's target as the installer sees it."""
+    fields = probe(prefix, summary_probe, "discover", harness.to_windows(sample_package))
+    targets = [t.split("|")[:3] for t in fields.get("target", [])]
+    assert len(targets) <= 1, targets
+    return targets[0] if targets else None
+
+
+def log_name(product: str) -> str:
+    """The log file name the installer is given for a product of that name."""
+    return re.sub(r'[\\/:*?"<>|\x00-\x1f]', "_", product) + ".log"
+
+
+def windows_path(prefix, path: Path) -> str:
+    return "C:\\" + "\\".join(path.relative_to(prefix.drive_c).parts)
+
+
+def expect_box(prefix, started, message_id: int, locale: str = ENGLISH,
+               product: str = PRODUCT, error: int = 0) -> None:
+    """The next box is catalogued message `message_id`; it is answered with OK."""
+    box = prefix.wait_box(pid=started.pid)
+    assert (box.caption, box.text) == rc_strings.expected_message(
+        table(locale), message_id, product, error), f"expected message {message_id}"
+    assert box.buttons == [IDOK]
+    prefix.answer(box, IDOK)
+
+
+def expect_prompt(prefix, started):
+    box = prefix.wait_box(pid=started.pid)
+    assert (box.caption, box.text) == rc_strings.expected_prompt(table(ENGLISH), "dmill.exe")
+    assert sorted(box.buttons) == sorted([IDRETRY, IDCANCEL])
+    return box
+
+
+def run_install(prefix, exe, *message_ids: int, locale: str = ENGLISH, **box_args) -> None:
+    """One run without options that shows exactly these boxes, each answered with OK."""
+    started = prefix.start(exe, lc_all=locale)
+    for message_id in message_ids:
+        expect_box(prefix, started, message_id, locale, **box_args)
+    assert started.wait() == 0
+
+
+@pytest.fixture
+def machine(prefix, product_msi):
+    prefix.install_msi(product_msi)
+    return prefix
+
+
+def test_run_patches_logs_and_cleans_up_then_a_second_run_is_up_to_date(
+        machine, servicepack_exe, summary_probe, sample_package):
+    temp = machine.default_temp()
+    run_install(machine, servicepack_exe, 301)
+    assert installed_target(machine, summary_probe, sample_package) == [
+        SAMPLE_CODE, PRODUCT, UPGRADE]
+    log = temp / log_name(PRODUCT)
+    assert not temp_files(temp)
+    # The command line as the installer took it: the package by its absolute path.
+    properties = dict(re.findall(r"^Property\(S\): (\w+) = (.*?)\r?$",
+                                 log.read_text(encoding="latin-1"), re.M))
+    assert re.fullmatch(re.escape(windows_path(machine, temp)) + r"\\MSP[1-9][0-9]*",
+                        properties["PATCH"]), properties["PATCH"]
+    assert properties["REBOOTPROMPT"] == "S"
+    assert properties["FILESINUSETEXT"] == table(ENGLISH)[320]
+
+    # Already at the upgrade version: no configure call (the log stays as it was), one 306.
+    logged = log.read_bytes()
+    run_install(machine, servicepack_exe, 306)
+    assert installed_target(machine, summary_probe, sample_package)[2] == UPGRADE
+    assert log.read_bytes() == logged
+    assert not temp_files(temp)
+
+
+def test_version_the_patch_does_not_accept_shows_308(prefix, servicepack_exe, summary_probe,
+                                                     sample_package, product_variant):
+    prefix.install_msi(product_variant(version="15.0.100.0"))
+    run_install(prefix, servicepack_exe, 308)
+    assert installed_target(prefix, summary_probe, sample_package)[2] == "15.0.100.0"
+    temp = prefix.default_temp()
+    assert not (temp / log_name(PRODUCT)).exists()
+    # The run reached its end: the package is gone all the same.
+    assert not temp_files(temp)
+
+
+def test_no_target_installed_shows_307_and_leaves_the_package(prefix, servicepack_exe,
+                                                              sample_package):
+    run_install(prefix, servicepack_exe, 307)
+    left = temp_files(prefix.default_temp())
+    assert len(left) == 1
+    assert next(iter(left.values())).read_bytes() == sample_package.read_bytes()
+
+
+def test_cancel_in_the_prompt_reports_1602_without_calling_the_installer(
+        machine, servicepack_exe, summary_probe, sample_package, tools_dir):
+    dmill = App(machine, tools_dir, "dmill.exe")
+    started = machine.start(servicepack_exe, lc_all=ENGLISH)
+    machine.answer(expect_prompt(machine, started), IDCANCEL)
+    expect_box(machine, started, 300, error=USER_CANCELLED)
+    assert started.wait() == 0
+    dmill.stop()
+
+    assert installed_target(machine, summary_probe, sample_package)[2] == INSTALLED
+    temp = machine.default_temp()
+    assert not (temp / log_name(PRODUCT)).exists()
+    assert len(temp_files(temp)) == 1  # an early stop leaves the package
+
+
+def test_quiet_shows_only_the_prompt_and_still_patches(machine, servicepack_exe, summary_probe,
+                                                       sample_package, tools_dir):
+    # Cancel in a quiet run: the prompt shows, the 300 after it does not.
+    dmill = App(machine, tools_dir, "dmill.exe")
+    started = machine.start(servicepack_exe, "/q", lc_all=ENGLISH)
+    machine.answer(expect_prompt(machine, started), IDCANCEL)
+    assert started.wait() == 0
+    dmill.stop()
+    assert installed_target(machine, summary_probe, sample_package)[2] == INSTALLED
+
+    # Ends by itself: a result box would wait for an answer until the runner's timeout.
+    result = machine.run(servicepack_exe, "/q", timeout=60)
+    assert result.exit_code == 0, result.output
+    assert installed_target(machine, summary_probe, sample_package)[2] == UPGRADE
+    assert (machine.default_temp() / log_name(PRODUCT)).is_file()
+
+
+@pytest.mark.parametrize("locale", ["de_DE.UTF-8", "ja_JP.UTF-8"])
+def test_success_box_in_the_users_language(machine, servicepack_exe, summary_probe,
+                                           sample_package, locale):
+    run_install(machine, servicepack_exe, 301, locale=locale)
+    assert installed_target(machine, summary_probe, sample_package)[2] == UPGRADE
+
+
+def test_product_name_cannot_steer_the_log_out_of_the_temporary_directory(
+        prefix, servicepack_exe, summary_probe, sample_package, product_variant):
+    name = "..\\..\\escape"
+    prefix.install_msi(product_variant(name=name))
+    run_install(prefix, servicepack_exe, 301, product=name)
+    assert installed_target(prefix, summary_probe, sample_package) == [SAMPLE_CODE, name, UPGRADE]
+
+    temp = prefix.default_temp()
+    astray = [p for p in prefix.drive_c.rglob("*escape.log") if p.parent != temp]
+    assert not astray
+    assert (temp / log_name(name)).is_file()
+
+
+def test_tamperer_swaps_a_file_nobody_holds(prefix, tools_dir):
+    # The control for the test below: there, failures must come from the lock alone.
+    target = place(prefix, "target.msp", template=SAMPLE_CODE)
+    replacement = place(prefix, "replacement.msp", template=OTHER_CODE)
+    result = prefix.run(tools_dir / "tamperer.exe", target, replacement)
+    assert result.exit_code == 0
+    fields = harness.output_fields(result.output)
+    assert (fields["write"], fields["replace"], fields["delete"]) == (
+        ["ok error=0"], ["ok error=0"], ["ok error=0"])
+    assert not prefix.c_path(target).exists() and not prefix.c_path(replacement).exists()
+
+
+def test_package_cannot_be_swapped_while_the_run_waits(machine, servicepack_exe, summary_probe,
+                                                       sample_package, tools_dir):
+    dmill = App(machine, tools_dir, "dmill.exe")
+    started = machine.start(servicepack_exe, lc_all=ENGLISH)
+    prompt = expect_prompt(machine, started)
+
+    temp = machine.default_temp()
+    (package,) = temp_files(temp).values()
+    other = place(machine, "other.msp", template=OTHER_CODE)
+    result = machine.run(tools_dir / "tamperer.exe", windows_path(machine, package), other)
+    assert result.exit_code == 0
+    fields = harness.output_fields(result.output)
+    for attempt in ("write", "replace", "delete"):
+        assert fields[attempt][0].startswith("fail "), result.output
+    assert package.read_bytes() == sample_package.read_bytes()
+
+    dmill.stop()
+    machine.answer(prompt, IDRETRY)
+    expect_box(machine, started, 301)
+    assert started.wait() == 0
+    assert installed_target(machine, summary_probe, sample_package)[2] == UPGRADE
+    assert not temp_files(temp)
