@@ -56,22 +56,28 @@ void ScanArguments(const std::vector<std::u16string>& arguments, LaunchOptions& 
     }
 }
 
-void ApplyArguments(const std::optional<std::vector<std::u16string>>& arguments,
-                    LaunchOptions& options, ArgumentScanner scan) {
+void ApplyArguments(CommandLine& commandLine, LaunchOptions& options, ArgumentScanner scan) {
     options.quiet = false;
     options.extract = false;
     options.extractPath.clear();
     options.install = true;
     // The info flag starts false with the process and is left as it is.
-    if (!arguments) return;
+    std::vector<std::u16string> arguments;
+    bool split = true;
     try {
-        scan(*arguments, options);
+        split = commandLine.Arguments(arguments);
+    } catch (...) {
+        // Out of memory while copying: the arguments copied before are scanned all the same.
+    }
+    if (!split) return;
+    try {
+        scan(arguments, options);
     } catch (...) {
         // The scan stops at the failing argument; what it set so far stays.
     }
 }
 
-void ParseCommandLine() { ApplyArguments(CurrentPlatform().commandLine->Arguments(), Options); }
+void ParseCommandLine() { ApplyArguments(*CurrentPlatform().commandLine, Options); }
 
 void RunSelectedModes(LaunchOptions& options, const LaunchModes& modes) {
     if (options.install) {

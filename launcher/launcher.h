@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "launcher/process_state.h"
+#include "platform/platform.h"
 #include "platform/types.h"
 
 namespace sp {
@@ -22,13 +23,13 @@ void ParseCommandLine();
 // May throw (out of memory while copying the extract path); ParseCommandLine catches that.
 void ScanArguments(const std::vector<std::u16string>& arguments, LaunchOptions& options);
 
-// What ParseCommandLine does once it has the split command line: resets every option but the
-// info flag, scans with `scan`, and swallows whatever the scan throws so that the options set
-// before the failing argument stay in effect. No vector (the line could not be split) scans
-// nothing.
+// What ParseCommandLine does with the platform's command line: resets every option but the info
+// flag, copies the arguments and scans them with `scan`. Whatever the copy or the scan throws is
+// swallowed: a failed copy scans the arguments copied before it, a failed scan keeps the options
+// it set. A line that cannot be split scans nothing.
 using ArgumentScanner = void (*)(const std::vector<std::u16string>&, LaunchOptions&);
-void ApplyArguments(const std::optional<std::vector<std::u16string>>& arguments,
-                    LaunchOptions& options, ArgumentScanner scan = &ScanArguments);
+void ApplyArguments(CommandLine& commandLine, LaunchOptions& options,
+                    ArgumentScanner scan = &ScanArguments);
 
 // The three modes the launcher dispatches to. The defaults are the real ones; tests put
 // recorders in their place.

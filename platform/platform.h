@@ -113,9 +113,10 @@ class ThreadState {
 class CommandLine {
   public:
     virtual ~CommandLine() = default;
-    // The process command line split by the platform's quoting rules, argument 0 being the
-    // program; nullopt when it cannot be split.
-    virtual std::optional<std::vector<std::u16string>> Arguments() = 0;
+    // Appends the process command line, split by the platform's quoting rules, to `arguments`
+    // one argument at a time (argument 0 being the program), so that a copy that runs out of
+    // memory leaves the arguments before it there. False when the line cannot be split.
+    virtual bool Arguments(std::vector<std::u16string>& arguments) = 0;
 };
 
 // The providers in use. The program sets them once at start; tests set fakes.

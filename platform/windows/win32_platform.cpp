@@ -1,11 +1,9 @@
 #include "platform/windows/win32_platform.h"
 
-#include <fcntl.h>
-#include <io.h>
-
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
+#include <cwchar>
+#include <iterator>
 #include <memory>
 #include <vector>
 
@@ -41,19 +39,36 @@ class Win32Resources : public Resources {
     }
 };
 
-// A C runtime stream in binary mode, so that the bytes go out exactly as given.
-class StdioOutputFile : public OutputFile {
+// Bytes go straight to the file through WriteFile: a runtime stream would keep the last part
+// of the package in its buffer and write it only when closed, where a full disk goes unseen.
+class Win32OutputFile : public OutputFile {
   public:
-    explicit StdioOutputFile(FILE* file) : file_(file) {}
-    ~StdioOutputFile() override { std::fclose(file_); }
-    StdioOutputFile(const StdioOutputFile&) = delete;
-    StdioOutputFile& operator=(const StdioOutputFile&) = delete;
+    explicit Win32OutputFile(HANDLE handle) : handle_(handle) {}
+    ~Win32OutputFile() override {
+        // The caller reports the error of a failed write after this file is gone.
+        const DWORD error = ::GetLastError();
+        ::CloseHandle(handle_);
+        ::SetLastError(error);
+    }
+    Win32OutputFile(const Win32OutputFile&) = delete;
+    Win32OutputFile& operator=(const Win32OutputFile&) = delete;
+
     std::size_t Write(const void* data, std::size_t size) override {
-        return std::fwrite(data, 1, size, file_);
+        const char* bytes = static_cast<const char*>(data);
+        std::size_t written = 0;
+        // One call for any package; a short count is asked again, so that its reason (a full
+        // disk) becomes the last-error value.
+        while (written < size) {
+            const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size - written, 1u << 30));
+            DWORD done = 0;
+            if (!::WriteFile(handle_, bytes + written, chunk, &done, nullptr) || done == 0) break;
+            written += done;
+        }
+        return written;
     }
 
   private:
-    FILE* file_;
+    HANDLE handle_;
 };
 
 // Read access, shared for reading only: while this handle is open, nobody can open the file for
@@ -129,9 +144,11 @@ class Win32FileSystem : public FileSystem {
     }
 
     std::unique_ptr<OutputFile> OpenForWriting(const std::u16string& path) override {
-        FILE* file = ::_wfopen(Wide(path), L"wb");
-        if (file == nullptr) return nullptr;
-        return std::make_unique<StdioOutputFile>(file);
+        // Created or truncated, shared as the runtime's "wb" would.
+        HANDLE handle = ::CreateFileW(Wide(path), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) return nullptr;
+        return std::make_unique<Win32OutputFile>(handle);
     }
 
     std::unique_ptr<OutputFile> CreateExclusively(const std::u16string& path,
@@ -146,19 +163,7 @@ class Win32FileSystem : public FileSystem {
             alreadyExists = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
             return nullptr;
         }
-        int descriptor = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY);
-        if (descriptor == -1) {
-            ::CloseHandle(handle);
-            ::DeleteFileW(Wide(path));
-            return nullptr;
-        }
-        FILE* file = ::_fdopen(descriptor, "wb");
-        if (file == nullptr) {
-            ::_close(descriptor);
-            ::DeleteFileW(Wide(path));
-            return nullptr;
-        }
-        return std::make_unique<StdioOutputFile>(file);
+        return std::make_unique<Win32OutputFile>(handle);
     }
 
     std::uint32_t GetFullPathName(const char16_t* path, std::uint32_t capacity,
@@ -194,7 +199,10 @@ class Win32ProcessList : public ProcessList {
         entry.dwSize = sizeof(entry);
         for (BOOL more = ::Process32FirstW(snapshot, &entry); more;
              more = ::Process32NextW(snapshot, &entry)) {
-            entries.push_back(ProcessEntry{entry.th32ProcessID, Narrow16(entry.szExeFile)});
+            // Bounded by the field: a name that fills it has no terminator.
+            const std::size_t length = ::wcsnlen(entry.szExeFile, std::size(entry.szExeFile));
+            entries.push_back(ProcessEntry{entry.th32ProcessID,
+                                           std::u16string(Narrow16(entry.szExeFile), length)});
         }
         ::CloseHandle(snapshot);
         return true;
@@ -210,19 +218,17 @@ class Win32ThreadState : public ThreadState {
 
 class Win32CommandLine : public CommandLine {
   public:
-    std::optional<std::vector<std::u16string>> Arguments() override {
+    bool Arguments(std::vector<std::u16string>& arguments) override {
         int count = 0;
         LPWSTR* vector = ::CommandLineToArgvW(::GetCommandLineW(), &count);
         if (vector == nullptr) {
             ::GlobalFree(vector);  // harmless, and keeps one release per split attempt
-            return std::nullopt;
+            return false;
         }
         // Released on every way out, a failed copy included.
         std::unique_ptr<LPWSTR, decltype(&FreeVector)> owner(vector, &FreeVector);
-        std::vector<std::u16string> arguments;
-        arguments.reserve(count);
         for (int i = 0; i < count; ++i) arguments.emplace_back(Narrow16(vector[i]));
-        return arguments;
+        return true;
     }
 
   private:
@@ -230,6 +236,8 @@ class Win32CommandLine : public CommandLine {
 };
 
 }  // namespace
+
+void RestrictLibrarySearch() { ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32); }
 
 void UseWin32Platform() {
     static MsiInstallerService installer;

@@ -7,4 +7,9 @@ namespace sp::win32 {
 // Points CurrentPlatform() at the Win32 providers, which live until the process ends.
 void UseWin32Platform();
 
+// From now on every library the process loads, a system library's own dependencies included,
+// comes from the system directory only. The program asks for the highest available rights
+// and usually runs from a downloads folder, the first place the default search order looks.
+void RestrictLibrarySearch();
+
 }  // namespace sp::win32

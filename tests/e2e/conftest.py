@@ -81,6 +81,11 @@ def ui_probe(probes_dir) -> Path:
     return _probe(probes_dir, "ui_probe.exe")
 
 
+@pytest.fixture(scope="session")
+def extract_probe(probes_dir) -> Path:
+    return _probe(probes_dir, "extract_probe.exe")
+
+
 def _probe(probes_dir: Path, name: str) -> Path:
     path = probes_dir / name
     if not path.exists():

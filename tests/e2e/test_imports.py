@@ -32,7 +32,8 @@ def _executables():
             found.append(pytest.param(exe, True, id=exe.name))
     probes = _exe_from_env("SERVICEPACK_PROBES_DIR")
     if probes:
-        for probe in ("summary_probe.exe", "ui_probe.exe"):
+        for probe in ("summary_probe.exe", "ui_probe.exe", "extract_probe.exe",
+                      "library_probe.exe"):
             found.append(pytest.param(probes / probe, False, id=probe))
     return found or [pytest.param(None, True, id="unset")]
 
@@ -69,6 +70,20 @@ def test_installer_library_is_loaded_by_name_at_run_time():
     # names it in ASCII.
     assert "msi.dll".encode("utf-16-le") in data
     assert "msi.dll" not in _headers(exe).lower()
+
+
+def _functions_imported_from(headers, dll):
+    for block in re.split(r"^\s*DLL Name:\s*", headers, flags=re.M)[1:]:
+        name, _, rest = block.partition("\n")
+        if name.strip().lower() == dll:
+            return set(re.findall(r"^\s*[0-9a-f]+\s+\d+\s+(\w+)$", rest, re.M))
+    return set()
+
+
+def test_library_search_is_restricted_before_any_code_of_ours_runs():
+    # A static import, resolved by the loader before the entry point, which calls it first.
+    headers = _headers(_exe_from_env("SERVICEPACK_EXE"))
+    assert "SetDefaultDllDirectories" in _functions_imported_from(headers, "kernel32.dll")
 
 
 # --- Under Wine: a planted msi.dll ------------------------------------------------------------
@@ -116,7 +131,7 @@ def _run(prefix, exe, *args, overrides, cwd):
 
 
 @pytest.fixture
-def planted(tmp_path, servicepack_exe, summary_probe):
+def planted(tmp_path, servicepack_exe, summary_probe, probes_dir):
     """A folder holding copies of the programs and a msi.dll that leaves a marker if loaded."""
     if shutil.which(GCC) is None:
         pytest.skip(f"{GCC} is not installed")
@@ -132,6 +147,8 @@ def planted(tmp_path, servicepack_exe, summary_probe):
                    check=True)
     shutil.copy(servicepack_exe, folder / "servicepack.exe")
     shutil.copy(summary_probe, folder / "summary_probe.exe")
+    shutil.copy(probes_dir / "library_probe.exe", folder / "library_probe.exe")
+    shutil.copy(folder / "msi.dll", folder / "planted.dll")
     return folder, marker
 
 
@@ -148,16 +165,38 @@ def test_planted_library_would_be_found_by_a_plain_search(prefix, planted):
     assert "loaded=0" in out
 
 
-def test_planted_library_is_never_loaded(prefix, planted, sample_package):
+def temporary_packages(prefix):
+    return sorted(p.name for p in prefix.default_temp().iterdir() if p.name.startswith("MSP"))
+
+
+def test_planted_library_is_never_loaded(prefix, planted, sample_package, product_msi):
     folder, marker = planted
     status, out = _run(prefix, folder / "summary_probe.exe", "versions",
                        _windows_path(sample_package), overrides=NATIVE_FIRST, cwd=folder)
     assert status == 0
     assert "ok=1\n" in out and "last_error=0\n" in out
-    # A quiet install run reads the package and asks for every target's state.
+    # A quiet install run that gets through the installer (it patches the product and then
+    # deletes its temporary package) has loaded msi.dll, and not the planted one.
+    prefix.install_msi(product_msi)
     status, _ = _run(prefix, folder / "servicepack.exe", "/q", overrides=NATIVE_FIRST,
                      cwd=folder)
     assert status == 0
+    assert not marker.exists()
+    assert temporary_packages(prefix) == []
+
+
+def test_libraries_loaded_later_come_from_the_system_directory_only(prefix, planted):
+    # Wine's own start-up loads a few libraries before any code of ours runs (user32 imports
+    # version.dll): only what is loaded afterwards can be shown here, as a plain load by name.
+    folder, marker = planted
+    status, out = _run(prefix, folder / "library_probe.exe", "--unrestricted", "planted.dll",
+                       overrides="", cwd=folder)
+    assert status == 0 and marker.exists(), "the planted library is not reachable"
+    marker.unlink()
+    status, out = _run(prefix, folder / "library_probe.exe", "planted.dll", overrides="",
+                       cwd=folder)
+    assert status == 0
+    assert "loaded=0\n" in out and "last_error=126\n" in out
     assert not marker.exists()
 
 
@@ -174,6 +213,8 @@ def test_missing_installer_library_fails_every_call_with_the_load_error(prefix, 
                        overrides="msi=", cwd=folder)
     assert status == 0
     assert out.startswith("count=0\n")
-    # Without the library the program still ends normally.
+    # Without the library install mode stops at reading the package, quietly, and ends
+    # normally; the temporary package stays.
     status, _ = _run(prefix, folder / "servicepack.exe", "/q", overrides="msi=", cwd=folder)
     assert status == 0
+    assert len(temporary_packages(prefix)) == 1

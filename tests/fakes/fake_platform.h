@@ -5,6 +5,8 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <new>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -387,7 +389,16 @@ class FakeCommandLine : public CommandLine {
   public:
     std::optional<std::vector<std::u16string>> arguments =
         std::vector<std::u16string>{u"servicepack.exe"};
-    std::optional<std::vector<std::u16string>> Arguments() override { return arguments; }
+    // The copy runs out of memory after this many arguments.
+    std::size_t failAfter = static_cast<std::size_t>(-1);
+    bool Arguments(std::vector<std::u16string>& out) override {
+        if (!arguments) return false;
+        for (const std::u16string& argument : *arguments) {
+            if (out.size() == failAfter) throw std::bad_alloc();
+            out.push_back(argument);
+        }
+        return true;
+    }
 };
 
 // Installs a full set of fakes for one test and restores an empty platform afterwards.

@@ -31,9 +31,10 @@ class ExtractTest : public ::testing::Test {
 };
 
 TEST_F(ExtractTest, TemporaryFileHoldsThePackageBytes) {
+    // Bytes a text-mode write would change, and a NUL that a string copy would stop at.
+    platform.resources.package = std::string("\xD0\xCF\x11\xE0\r\n\n\0\x1A tail", 14);
     EXPECT_EQ(ExtractToTemporary(), "C:\\users\\me\\Temp\\MSP1");
     EXPECT_EQ(platform.files.files.at(kSystemTemp + u"MSP1"), platform.resources.package);
-    EXPECT_EQ(platform.resources.package.substr(0, 4), "\xD0\xCF\x11\xE0");
 }
 
 TEST_F(ExtractTest, TemporaryDirectoryChoice) {

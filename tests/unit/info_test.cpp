@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "launcher/process_state.h"
 #include "package/extract.h"
@@ -46,6 +47,13 @@ TEST_F(InfoTest, ListsCodesTargetAndUpgrade) {
               u"Products:\n{A}\n{B}\n{C}\nTarget:\n\t15.0.106.0,\nUpgrade:\n\t15.0.205.0)");
     // The temporary package stays behind.
     EXPECT_EQ(fake.files.files.count(kTemporaryPackage), 1u);
+    // The codes are read first, then the versions; the box is the same in every language.
+    std::vector<std::string> reads;
+    for (const std::string& call : fake.installer.calls) {
+        if (call.rfind("GetSummaryProperty", 0) == 0) reads.push_back(call.substr(call.find(',')));
+    }
+    EXPECT_EQ(reads, (std::vector<std::string>{",7,2048)", ",5,2048)"}));
+    EXPECT_TRUE(fake.resources.loadedIds.empty());
 }
 
 TEST_F(InfoTest, EverySemicolonOfTheCodesBecomesALineBreak) {

@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <new>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "package/extract.h"
+#include "tests/fakes/failing_allocation.h"
 #include "tests/fakes/fake_platform.h"
 
 namespace sp {
@@ -97,7 +99,9 @@ TEST(ScanArguments, SkipsArgumentZeroAndKeepsUnscannedOptions) {
 
 TEST(ScanArguments, ApplyResetsAllButInfoAndToleratesNoVector) {
     LaunchOptions options{true, false, true, true, u"old"};
-    ApplyArguments(std::nullopt, options);
+    fakes::FakeCommandLine unsplittable;
+    unsplittable.arguments = std::nullopt;
+    ApplyArguments(unsplittable, options);
     EXPECT_FALSE(options.quiet);
     EXPECT_TRUE(options.install);
     EXPECT_FALSE(options.extract);
@@ -105,19 +109,43 @@ TEST(ScanArguments, ApplyResetsAllButInfoAndToleratesNoVector) {
     EXPECT_TRUE(options.info);  // starts false with the process, never reset by a scan
 }
 
-TEST(ScanArguments, ExceptionStopsScanButKeepsOptionsSoFar) {
+TEST(ScanArguments, RunningOutOfMemoryKeepsWhatWasSetAndCopied) {
+    // The path copy fails: "/e" has already set its flags, and "/i" is never scanned.
+    const std::u16string longPath(100000, u'p');
+    fakes::FakeCommandLine commandLine;
+    commandLine.arguments = std::vector<std::u16string>{u"sp.exe", u"/q", u"/e", longPath, u"/i"};
     LaunchOptions options;
-    ArgumentScanner failing = [](const std::vector<std::u16string>&, LaunchOptions& o) {
-        o.quiet = true;
-        o.extract = true;
-        o.install = false;
-        throw std::bad_alloc();
-    };
-    EXPECT_NO_THROW(ApplyArguments(std::vector<std::u16string>{u"sp.exe", u"/q", u"/e", u"p"},
-                                   options, failing));
+    // The first copy of the path, from the command line, succeeds; the scan's own copy fails.
+    fakes::FailAllocationOf(longPath.size() * sizeof(char16_t), 1);
+    EXPECT_NO_THROW(ApplyArguments(commandLine, options));
     EXPECT_TRUE(options.quiet);
     EXPECT_TRUE(options.extract);
     EXPECT_FALSE(options.install);
+    EXPECT_FALSE(options.info);
+    EXPECT_TRUE(options.extractPath.empty());
+}
+
+TEST(ScanArguments, ApplySwallowsAFailedScanAndAFailedCopy) {
+    fakes::FakeCommandLine commandLine;
+    commandLine.arguments = std::vector<std::u16string>{u"sp.exe", u"/q", u"/e", u"p", u"/i"};
+    LaunchOptions options;
+    ArgumentScanner failing = [](const std::vector<std::u16string>& arguments, LaunchOptions& o) {
+        ScanArguments({arguments.begin(), arguments.begin() + 3}, o);
+        throw std::bad_alloc();
+    };
+    EXPECT_NO_THROW(ApplyArguments(commandLine, options, failing));
+    EXPECT_TRUE(options.quiet);
+    EXPECT_TRUE(options.extract);
+    EXPECT_FALSE(options.info);
+
+    // The copy fails after "/e": what came before it is scanned all the same.
+    commandLine.failAfter = 3;
+    options = LaunchOptions{};
+    EXPECT_NO_THROW(ApplyArguments(commandLine, options));
+    EXPECT_TRUE(options.quiet);
+    EXPECT_TRUE(options.extract);
+    EXPECT_TRUE(options.extractPath.empty());
+    EXPECT_FALSE(options.info);
 }
 
 TEST(ScanArguments, ParseCommandLineReadsThePlatformCommandLine) {
@@ -238,10 +266,21 @@ TEST_F(LauncherMainTest, NeitherModeRunsNothing) {
 
 TEST_F(LauncherMainTest, InstallModeAnswersZeroWhateverItsOutcome) {
     CommandLine({u"/q"});
-    platform.resources.hasPackage = false;  // the run cannot even extract
-    Targets.emplace_back();
+    auto& summary = platform.installer.packages[u"C:\\users\\me\\Temp\\MSP1"];
+    summary.properties[kSummaryKeywords] = u"2.0;1.0,";
+    summary.properties[kSummaryTemplate] = u"{A}";
+    platform.installer.products[u"{A}"].properties = {{u"VersionString", u"1.0"},
+                                                      {u"ProductName", u"Alpha"}};
+    platform.installer.configureResult = 1603;  // the installation fails
     EXPECT_EQ(LauncherMain(&moduleToken), 0);
     EXPECT_TRUE(Options.install);
+    const auto& calls = platform.installer.calls;
+    EXPECT_EQ(std::count_if(calls.begin(), calls.end(),
+                            [](const std::string& call) {
+                                return call.rfind("ConfigureProductWithCommandLine({A}", 0) == 0;
+                            }),
+              1);
+    EXPECT_TRUE(platform.boxes.shown.empty());
     EXPECT_TRUE(Targets.empty());
 }
 
