@@ -5,10 +5,14 @@ set -euo pipefail
 
 packages=(
     cmake make g++ libgtest-dev                     # native core and unit tests
+    libbenchmark-dev                                # growth benchmarks against the fakes
+    clang-14 libclang-rt-14-dev                     # libFuzzer targets
     mingw-w64                                       # servicepack.exe (cross build, windres)
     wine wine64                                     # end-to-end runs, Wine's msi.dll as installer
     wixl msitools                                   # sample product MSI for the installer tests
     python3 python3-olefile python3-pytest          # host tools and the test harness
+    python3-pefile                                  # reading the built executables
+    osslsigncode openssl                            # Authenticode signing and its tests
     xvfb xauth imagemagick fonts-wqy-microhei       # screenshots of the boxes
 )
 
