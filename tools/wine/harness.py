@@ -30,6 +30,10 @@ SHARED_READ_ONLY = ("drive_c/windows/system32", "drive_c/windows/syswow64",
 DEFAULT_TIMEOUT = 60.0
 DEFAULT_CWD = "C:\\"
 SERVER_LINGER = 15  # seconds a prefix's wineserver outlives its last program
+# msi.dll from the prefix's system32 (a stand-in put there), not Wine's built-in one.
+NATIVE_MSI_OVERRIDES = "mscoree,mshtml=;msi=n"
+# Where the stand-in msi.dll reads its script and appends its record unless told otherwise.
+STANDIN_DIR = "C:\\standin"
 
 
 class HarnessError(RuntimeError):
@@ -248,15 +252,18 @@ class Prefix:
 
     # Commands --------------------------------------------------------------------------
 
-    def env(self, lc_all: str | None = None) -> dict[str, str]:
+    def env(self, lc_all: str | None = None, native_msi: bool = False) -> dict[str, str]:
         extra = {"LC_ALL": lc_all} if lc_all else {}
         if self.display:
             extra["DISPLAY"] = self.display
+        if native_msi:
+            extra["WINEDLLOVERRIDES"] = NATIVE_MSI_OVERRIDES
         return quiet_environment(self.path, extra)
 
     def wine(self, *args: str, timeout: float = DEFAULT_TIMEOUT, lc_all: str | None = None,
-             check: bool = True) -> subprocess.CompletedProcess:
-        done = _run_to_files(["wine", *args], self.env(lc_all), timeout, cwd=self.path)
+             check: bool = True, native_msi: bool = False) -> subprocess.CompletedProcess:
+        done = _run_to_files(["wine", *args], self.env(lc_all, native_msi), timeout,
+                             cwd=self.path)
         if check and done.returncode != 0:
             raise HarnessError(f"wine {' '.join(args)} answered {done.returncode}: "
                                f"{done.stderr.decode(errors='replace')[-2000:]}")
@@ -274,21 +281,24 @@ class Prefix:
         return command
 
     def run(self, program, *args: str, cwd: str | None = None, env: dict | None = None,
-            lc_all: str | None = None, timeout: float = 30.0) -> RunResult:
+            lc_all: str | None = None, timeout: float = 30.0,
+            native_msi: bool = False) -> RunResult:
         """Runs `program` to its end through runner.exe and gives its full exit status.
 
         `program` is a Linux path (made a Z: path) or a Windows path; `cwd` a Windows path;
-        `env` extra Windows environment variables for the program alone.
+        `env` extra Windows environment variables for the program alone; `native_msi` loads
+        the msi.dll of the prefix's system32 (see install_standin_msi) instead of Wine's.
         """
         command = self._runner_args(program, args, cwd, env, timeout)
-        done = self.wine(*command, timeout=timeout + 30, lc_all=lc_all)
+        done = self.wine(*command, timeout=timeout + 30, lc_all=lc_all, native_msi=native_msi)
         return _parse_runner_output(done.stdout.decode("utf-8", errors="replace"))
 
     def start(self, program, *args: str, cwd: str | None = None, env: dict | None = None,
-              lc_all: str | None = None, timeout: float = 60.0) -> Started:
+              lc_all: str | None = None, timeout: float = 60.0,
+              native_msi: bool = False) -> Started:
         """Starts `program` in the background; answer its boxes, then `wait()` for it."""
         command = ["wine", *self._runner_args(program, args, cwd, env, timeout)]
-        started = Started(command, self.env(lc_all), timeout=30, cwd=self.path)
+        started = Started(command, self.env(lc_all, native_msi), timeout=30, cwd=self.path)
         self._started.append(started)
         return started
 
@@ -349,6 +359,32 @@ class Prefix:
 
     def apply_patch(self, msp: Path, timeout: float = 120.0) -> None:
         self.wine("msiexec", "/p", to_windows(msp), "/qn", timeout=timeout)
+
+    # The stand-in installer ------------------------------------------------------------
+
+    def install_standin_msi(self, dll: Path) -> None:
+        """Puts the stand-in msi.dll into system32 and makes its default folder.
+
+        Programs get it only when run with `native_msi=True`. The system32 file is a hard
+        link shared with the template and every other copy: it is unlinked first, so that
+        only this prefix changes.
+        """
+        target = self.drive_c / "windows" / "system32" / "msi.dll"
+        target.unlink(missing_ok=True)
+        shutil.copyfile(dll, target)
+        self.c_path(STANDIN_DIR).mkdir(parents=True, exist_ok=True)
+
+    def write_standin_script(self, lines: list[str],
+                             path: str = STANDIN_DIR + "\\script.txt") -> None:
+        self.c_path(path).write_text("".join(line + "\n" for line in lines), encoding="utf-8")
+
+    def standin_calls(self, path: str = STANDIN_DIR + "\\calls.txt") -> list[str]:
+        """The stand-in's record so far, one call (or patchfile report) per line."""
+        record = self.c_path(path)
+        if not record.exists():
+            return []
+        # Not splitlines(): a recorded name may hold U+0085 or U+2028, which are no line ends.
+        return record.read_text(encoding="utf-8").split("\n")[:-1]
 
     # End -------------------------------------------------------------------------------
 
