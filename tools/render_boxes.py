@@ -35,6 +35,8 @@ PROMPT_ID = 321
 # Tables no Linux locale reaches under Wine, chosen through the thread locale instead.
 THREAD_LOCALES = {"es_ES.UTF-8": 1034}
 ALL_LOCALES = [loc for loc in rc_strings.LOCALE_FILES if loc != "nl_NL.UTF-8"]
+MANIFEST = HERE.parent / "resources" / "servicepack.manifest"
+PROBE_COPY = r"C:\probe\ui_probe.exe"
 
 
 def free_display() -> str:
@@ -55,6 +57,19 @@ def shoot(prefix: harness.Prefix, out: Path, command: list, answer: int,
     prefix.answer(box, answer)
     started.wait(30)
     print(out, flush=True)
+
+
+def with_manifest(prefix: harness.Prefix, probe: Path) -> str:
+    """A copy of `probe` in the prefix that runs under the shipped manifest.
+
+    The probe carries the string tables but not the manifest, and without it the boxes
+    would be drawn with the old common controls, unlike servicepack.exe's; Wine, like
+    Windows, reads a manifest file beside the program."""
+    copy = prefix.c_path(PROBE_COPY)
+    copy.parent.mkdir(parents=True, exist_ok=True)
+    shutil.copy(probe, copy)
+    shutil.copy(MANIFEST, copy.with_name(copy.name + ".manifest"))
+    return PROBE_COPY
 
 
 def main(argv=None) -> int:
@@ -90,6 +105,7 @@ def main(argv=None) -> int:
     try:
         template = harness.prepare_template(work / "template", screenshot_desktop=SCREEN)
         prefix = harness.Prefix(template, work / "prefix", tools, display=display)
+        probe = [with_manifest(prefix, ui_probe)]
         # The prompt needs a watched application running.
         dmill = prefix.c_path(r"C:\apps\dmill.exe")
         dmill.parent.mkdir(parents=True)
@@ -98,15 +114,16 @@ def main(argv=None) -> int:
 
         for locale in locales:
             name = locale.split(".")[0]
-            probe = [ui_probe]
+            command = list(probe)
             if locale in THREAD_LOCALES:
-                probe += ["--thread-locale", str(THREAD_LOCALES[locale])]
+                command += ["--thread-locale", str(THREAD_LOCALES[locale])]
             for message_id in ids:
                 out = args.out / f"{name}-{message_id}.png"
                 if message_id == PROMPT_ID:
-                    shoot(prefix, out, [*probe, "guard"], rc_strings.IDCANCEL, locale)
+                    shoot(prefix, out, [*command, "guard"], rc_strings.IDCANCEL, locale)
                 else:
-                    shoot(prefix, out, [*probe, "message", str(message_id), str(ERROR), PRODUCT],
+                    shoot(prefix, out,
+                          [*command, "message", str(message_id), str(ERROR), PRODUCT],
                           rc_strings.IDOK, locale)
         if not args.no_info:
             shoot(prefix, args.out / "info.png", [servicepack, "/i"],

@@ -17,7 +17,7 @@ RESOURCES = os.path.join(ROOT, "resources")
 sys.path.insert(0, os.path.join(ROOT, "tools"))
 
 import make_icon  # noqa: E402
-import pe_resources  # noqa: E402
+import rc_script  # noqa: E402
 
 # File tag -> (language id, LANGUAGE statement).
 LANGUAGES = {
@@ -80,6 +80,11 @@ KEPT = {307: "Corvane", 308: "Update 1 (Version 2)"}
 
 MAX_CHARS = 511
 
+# Wording a native review ruled out: the either-or Korean particles (the inserted word is
+# always "service pack", which takes the forms after a consonant), the Korean word that
+# reads as "found" rather than "detected", and the Polish word for a suite of programs.
+AVOIDED = {"ko": ["을(를)", "이(가)", "은(는)", "발견"], "pl": ["pakiet"]}
+
 
 def language_id(statement):
     lang, sub = statement
@@ -131,8 +136,8 @@ def check_table_source(tag, raw):
     if text.lstrip("\ufeff").splitlines()[0].strip() != "#pragma code_page(65001)":
         problems.append("does not start with #pragma code_page(65001)")
     try:
-        tables = pe_resources.parse_rc_string_tables(text)
-    except pe_resources.RcSyntaxError as e:
+        tables = rc_script.parse_rc_string_tables(text)
+    except rc_script.RcSyntaxError as e:
         return problems + [f"syntax: {e}"]
     if len(tables) != 1:
         return problems + [f"{len(tables)} string tables instead of one"]
@@ -153,6 +158,8 @@ def check_table_source(tag, raw):
     for entry, value in sorted(table.entries.items()):
         if entry in INSERTS:
             problems += check_entry(entry, value)
+            problems += [f"{entry}: avoided wording {word!r}" for word in AVOIDED.get(tag, [])
+                         if word in value.lower()]
             if tag == "en" and value != ENGLISH[entry]:
                 problems.append(f"{entry}: English text differs from the catalog: {value!r}")
     return problems
@@ -184,12 +191,12 @@ def test_table_files_and_includes_are_exactly_the_fourteen_languages():
 
 
 def test_translations_differ_from_english():
-    english = pe_resources.parse_rc_string_tables(english_source())[0].entries
+    english = rc_script.parse_rc_string_tables(english_source())[0].entries
     for tag in LANGUAGES:
         if tag == "en":
             continue
         text = read(f"strings_{tag}.rc").decode("utf-8")
-        table = pe_resources.parse_rc_string_tables(text)[0].entries
+        table = rc_script.parse_rc_string_tables(text)[0].entries
         same = [e for e in table if table[e] == english[e]]
         assert same == [], f"{tag}: entries left in English: {same}"
 
@@ -200,7 +207,7 @@ def test_resource_script_orders_languages_before_string_tables():
     text = read("servicepack.rc.in").decode("utf-8")
     assert text.splitlines()[0].strip() == "#pragma code_page(65001)"
     assert "#include <winresrc.h>" in text
-    code = [ln.strip() for ln in pe_resources.strip_comments(text).splitlines() if ln.strip()]
+    code = [ln.strip() for ln in rc_script.strip_comments(text).splitlines() if ln.strip()]
     expected = {
         "IDR_MSP MSP": (1046, '"@SERVICEPACK_RC_PACKAGE_PATH@"'),
         "206 TXT": (1046, '"metadata.txt"'),
@@ -313,6 +320,16 @@ def test_translation_may_drop_trailing_inserts_but_not_reorder():
     assert check_entry(321, "%s") == []
 
 
+@pytest.mark.parametrize("tag,old,new,problem", [
+    ("ko", "%s을 설치하려면", "%s을(를) 설치하려면", "310: avoided wording '을(를)'"),
+    ("ko", "\\n감지했습니다", "\\n발견했습니다", "321: avoided wording '발견'"),
+    ("pl", '"Dodatek %s został', '"Pakiet %s został', "301: avoided wording 'pakiet'"),
+])
+def test_avoided_wording_is_reported(tag, old, new, problem):
+    source = read(f"strings_{tag}.rc").decode("utf-8")
+    assert check_table_source(tag, mutate(old, new, source)) == [problem]
+
+
 def test_non_utf8_source_is_reported():
     raw = english_source().replace("Installation Error", "Installationsfehler \xfc").encode(
         "latin-1")
@@ -325,10 +342,10 @@ def test_rc_parser_reads_escapes_and_doubled_quotes():
            '  1, "a ""quoted"" \\\\ word\\n" // comment "x"\n'
            '  /* 2 "skipped" */\n'
            '  3 "C:\\\\dir\\ttab"\nEND\n')
-    (table,) = pe_resources.parse_rc_string_tables(src)
+    (table,) = rc_script.parse_rc_string_tables(src)
     assert table.language == ("LANG_ENGLISH", "SUBLANG_ENGLISH_US")
     assert table.entries == {1: 'a "quoted" \\ word\n', 3: "C:\\dir\ttab"}
     for bad in ['STRINGTABLE { 1 "a" 1 "b" }', 'STRINGTABLE { 1 "a" "b" }',
                 'STRINGTABLE { x "a" }', 'STRINGTABLE { 1 "a\\q" }', 'STRINGTABLE { 1 "a"']:
-        with pytest.raises(pe_resources.RcSyntaxError):
-            pe_resources.parse_rc_string_tables(bad)
+        with pytest.raises(rc_script.RcSyntaxError):
+            rc_script.parse_rc_string_tables(bad)

@@ -1,6 +1,6 @@
 """Reads the string tables of the resource scripts, and formats catalog texts like wsprintfW.
 
-The parsing of the scripts is the resource reader's; this adds the catalog's inserts and
+The parsing of the scripts is rc_script's; this adds the catalog's inserts and
 captions on top.
 """
 
@@ -11,7 +11,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1]))
 
-import pe_resources  # noqa: E402
+import rc_script  # noqa: E402
 
 # The file of each language that the tests look at, by locale.
 LOCALE_FILES = {
@@ -36,7 +36,7 @@ LOCALE_FILES = {
 
 def read_string_table(path: Path) -> dict[int, str]:
     """The entries of the one STRINGTABLE in `path`, by id."""
-    tables = pe_resources.parse_rc_string_tables(Path(path).read_text(encoding="utf-8-sig"))
+    tables = rc_script.parse_rc_string_tables(Path(path).read_text(encoding="utf-8-sig"))
     if len(tables) != 1:
         raise ValueError(f"{path}: {len(tables)} string tables, expected one")
     return tables[0].entries
