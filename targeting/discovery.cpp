@@ -45,23 +45,27 @@ bool GetProductName(const std::u16string& productCode, std::u16string& productNa
 }
 
 void DiscoverTargets(PatchTarget& templateRecord, const std::u16string& productCodes) {
-    // The working list lives in the template's product-code slot; each record copied from the
-    // template gets its own code at once, so the leftover list never reaches a record.
-    std::u16string& working = templateRecord.productCode;
-    working = productCodes + u";";
+    // The list is read through a cursor and kept out of the template during the walk, so that
+    // a step costs the same however long the list is: neither cutting an entry off the front
+    // nor copying the template moves the rest of the list. Afterwards the template's
+    // product-code slot holds what is left of the list, from the first empty entry on.
+    const std::u16string working = productCodes + u";";
+    templateRecord.productCode.clear();
+    std::size_t start = 0;
     for (;;) {
-        std::size_t separator = working.find(u';');
+        std::size_t separator = working.find(u';', start);
         // The end of the list and the first empty entry both stop the walk.
-        if (separator == std::u16string::npos || separator == 0) return;
+        if (separator == std::u16string::npos || separator == start) break;
         PatchTarget record = templateRecord;
-        record.productCode = working.substr(0, separator);
+        record.productCode = working.substr(start, separator - start);
         if (IsProductPresent(record.productCode)) {
             record.installedVersion = GetProductVersionString(record.productCode);
             GetProductName(record.productCode, record.productName, record.language);
             Targets.push_back(std::move(record));
         }
-        working.erase(0, separator + 1);
+        start = separator + 1;
     }
+    templateRecord.productCode = working.substr(start);
 }
 
 }  // namespace sp
