@@ -12,6 +12,7 @@ last, "servicepack.exe /i" and its box. Wine's own msi.dll is the installer.
 from __future__ import annotations
 
 import argparse
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -92,6 +93,7 @@ def main(argv=None) -> int:
         run_answering(prefix, exe, "/i")
     finally:
         prefix.close()
+        shutil.rmtree(work, ignore_errors=True)
     return 0
 
 
