@@ -2,8 +2,8 @@
 //
 // An input is text, one field per line: every byte is a UTF-16 code unit of the same value,
 // except '\n', which ends a field, and 0xFF, which takes the next two bytes (little-endian) as
-// one code unit of any value, '\n' and 0xFF included. So the seed corpora are plain text files,
-// and the fuzzer still reaches every code unit.
+// one code unit of any value, '\n' and 0xFF included. Seeds can thus be written as ordinary
+// text while the fuzzer still reaches every code unit.
 #pragma once
 
 #include <cstddef>
