@@ -13,18 +13,27 @@ could never work with it:
   no ',' at all every installed product would get the "designed for" report);
 - the template is missing or empty, or has an empty entry (a leading ';' or
   ';;'), because discovery stops at the first empty entry.  A single trailing
-  ';' is accepted: everything before it is still read.
+  ';' is accepted: everything before it is still read;
+- a template entry is not a product code in braces
+  ({XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}, hexadecimal): the installer never
+  finds such a product, so it can only ever end in "no target product";
+- a product code is listed twice: the patch is applied once per entry, so that
+  product would be patched, and the patch cached, twice.
 
-Entries of the template that are not a GUID in braces are reported as
-warnings only: the installer just does not find such a product.
+A product code written in lower case is a warning: the installer matches the
+template against the product's code exactly, and product codes are upper case.
 
 On success it prints what the package targets, accepts and upgrades to.
 --allow-problems turns the problems into warnings and exits 0.
+
+inspect_exe.py applies the same rules to a package embedded in an executable:
+check() takes the package's bytes as well as its path.
 """
 
 from __future__ import annotations
 
 import argparse
+import io
 import re
 import sys
 
@@ -32,9 +41,12 @@ import olefile
 
 SUMMARY_STREAM = "\x05SummaryInformation"
 PID_CODEPAGE = 1
+PID_TITLE = 2
+PID_SUBJECT = 3
 PID_KEYWORDS = 5
 PID_TEMPLATE = 7
-GUID_RE = re.compile(r"^\{[0-9A-Fa-f]{8}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{12}\}$")
+# Matched whole (fullmatch): with "$" a code followed by a line feed would pass.
+GUID_RE = re.compile(r"\{[0-9A-Fa-f]{8}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{12}\}")
 
 
 class Report:
@@ -44,6 +56,8 @@ class Report:
         self.targets: list[str] = []
         self.accepted: list[str] = []
         self.upgrade: str | None = None
+        self.title: str | None = None
+        self.subject: str | None = None
 
 
 def _text(value, codepage: str) -> str | None:
@@ -66,12 +80,13 @@ def _codec(props: dict) -> str:
     return "cp1252"
 
 
-def read_summary(path: str, report: Report) -> dict | None:
+def read_summary(source, report: Report) -> dict | None:
+    """The summary properties of the package at a path, or in a binary file object."""
     try:
-        if not olefile.isOleFile(path):
+        if not olefile.isOleFile(source):
             report.problems.append("is not a compound file (no installer package)")
             return None
-        with olefile.OleFileIO(path) as ole:
+        with olefile.OleFileIO(source) as ole:
             if not ole.exists(SUMMARY_STREAM):
                 report.problems.append("has no summary information stream")
                 return None
@@ -137,20 +152,59 @@ def check_template(value, codec: str, report: Report):
             )
             break
         report.targets.append(entry)
-    for entry in report.targets:
-        if not GUID_RE.match(entry):
-            report.warnings.append(f"template entry {entry!r} is not a product code in braces")
+    check_product_codes(report.targets, report)
 
 
-def check(path: str) -> Report:
+def check_product_codes(codes: list[str], report: Report):
+    first_entry: dict[str, int] = {}
+    for number, code in enumerate(codes, 1):
+        if not GUID_RE.fullmatch(code):
+            report.problems.append(
+                f"template entry {number} {code!r} is not a product code in braces "
+                "({XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}): the installer never finds such a product"
+            )
+            continue
+        # The installer reads a code's hex digits without regard to case: one product.
+        key = code.upper()
+        if key in first_entry:
+            report.problems.append(
+                f"product code {code} is listed twice (entries {first_entry[key]} and {number}): "
+                "that product would be patched twice"
+            )
+            continue
+        first_entry[key] = number
+        if code != key:
+            report.warnings.append(
+                f"product code {code} is in lower case: the installer matches the template "
+                "exactly, and product codes are upper case"
+            )
+
+
+def check(source) -> Report:
+    """The verdict on a package: its path, or its bytes."""
+    if isinstance(source, (bytes, bytearray)):
+        source = io.BytesIO(source)
     report = Report()
-    props = read_summary(path, report)
+    props = read_summary(source, report)
     if props is None:
         return report
     codec = _codec(props)
+    report.title = _text(props.get(PID_TITLE), codec)
+    report.subject = _text(props.get(PID_SUBJECT), codec)
     check_keywords(props.get(PID_KEYWORDS), codec, report)
     check_template(props.get(PID_TEMPLATE), codec, report)
     return report
+
+
+def summary_lines(report: Report) -> list[str]:
+    """What the package targets, accepts and upgrades to, one indented line each."""
+    accepted = ", ".join(report.accepted) if report.accepted else "(none)"
+    return [
+        f"  target product codes ({len(report.targets)}):",
+        *(f"    {code}" for code in report.targets),
+        f"  accepted installed versions: {accepted}",
+        f"  upgrades to: {report.upgrade if report.upgrade is not None else '(unknown)'}",
+    ]
 
 
 def main(argv=None) -> int:
@@ -168,12 +222,7 @@ def main(argv=None) -> int:
 
     if report.upgrade is not None or report.targets:
         print(f"{args.package}:")
-        print(f"  target product codes ({len(report.targets)}):")
-        for code in report.targets:
-            print(f"    {code}")
-        accepted = ", ".join(report.accepted) if report.accepted else "(none)"
-        print(f"  accepted installed versions: {accepted}")
-        print(f"  upgrades to: {report.upgrade if report.upgrade is not None else '(unknown)'}")
+        print("\n".join(summary_lines(report)))
     return 1 if report.problems and not args.allow_problems else 0
 
 

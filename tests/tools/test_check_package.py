@@ -13,6 +13,7 @@ import make_msp  # noqa: E402
 
 SAMPLE = os.path.join(ROOT, "resources", "sample.msp")
 PRODUCT = "{3F2A8C41-7B5D-4E19-A6C2-9D0E1B7F4A53}"
+OTHER = "{0B1C2D3E-4F50-4617-8293-A4B5C6D7E8F9}"
 
 
 def check(path, *extra):
@@ -56,10 +57,12 @@ class TestAcceptedPackages:
         assert r.returncode == 0, r.stderr
         assert "target product codes (2)" in r.stdout
 
-    def test_malformed_code_is_only_a_warning(self, tmp_path):
-        r = check(package(tmp_path, template=f"garbage;{PRODUCT}"))
+    def test_lower_case_code_is_only_a_warning(self, tmp_path):
+        r = check(package(tmp_path, template=f"{PRODUCT.lower()};{{A0000000-0000-0000-0000-000000000000}}"))
         assert r.returncode == 0
-        assert "warning" in r.stderr and "'garbage'" in r.stderr
+        (line,) = r.stderr.strip().splitlines()
+        assert "warning" in line and PRODUCT.lower() in line and "lower case" in line
+        assert "target product codes (2)" in r.stdout
 
     def test_long_template(self, tmp_path):
         codes = [f"{{{i:08X}-0000-4000-8000-{i:012X}}}" for i in range(70)] + [PRODUCT]
@@ -82,6 +85,13 @@ class TestRejectedPackages:
             (dict(template=f";{PRODUCT}"), "begins with ';'"),
             (dict(template=f"{{A0000000-0000-0000-0000-000000000000}};;{PRODUCT}"), "empty entry (';;')"),
             (dict(not_compound=True), "not a compound file"),
+            (dict(template=f"garbage;{PRODUCT}"), "entry 1 'garbage' is not a product code in braces"),
+            (dict(template=PRODUCT.strip("{}")), "is not a product code in braces"),
+            (dict(template=f"{PRODUCT};{{G0000000-0000-0000-0000-000000000000}}"), "entry 2"),
+            (dict(template=f"{PRODUCT};{PRODUCT}\n"), "entry 2 '{3F2A8C41-7B5D-4E19-A6C2-9D0E1B7F4A53}\\n'"),
+            (dict(template=f" {PRODUCT}"), "is not a product code in braces"),
+            (dict(template=f"{PRODUCT};{OTHER};{PRODUCT}"), f"{PRODUCT} is listed twice (entries 1 and 3)"),
+            (dict(template=f"{PRODUCT};{PRODUCT.lower()}"), "listed twice (entries 1 and 2)"),
         ],
     )
     def test_problem_fails_with_message_naming_package(self, tmp_path, kwargs, fragment):
