@@ -196,14 +196,13 @@ def check(source) -> Report:
     return report
 
 
-def summary_lines(report: Report) -> list[str]:
-    """What the package targets, accepts and upgrades to, one indented line each."""
-    accepted = ", ".join(report.accepted) if report.accepted else "(none)"
+def summary_lines(targets: list[str], accepted: list[str], upgrade: str | None) -> list[str]:
+    """What a package targets, accepts and upgrades to, as indented lines."""
     return [
-        f"  target product codes ({len(report.targets)}):",
-        *(f"    {code}" for code in report.targets),
-        f"  accepted installed versions: {accepted}",
-        f"  upgrades to: {report.upgrade if report.upgrade is not None else '(unknown)'}",
+        f"  target product codes ({len(targets)}):",
+        *(f"    {code}" for code in targets),
+        f"  accepted installed versions: {', '.join(accepted) if accepted else '(none)'}",
+        f"  upgrades to: {upgrade if upgrade is not None else '(unknown)'}",
     ]
 
 
@@ -222,7 +221,7 @@ def main(argv=None) -> int:
 
     if report.upgrade is not None or report.targets:
         print(f"{args.package}:")
-        print("\n".join(summary_lines(report)))
+        print("\n".join(summary_lines(report.targets, report.accepted, report.upgrade)))
     return 1 if report.problems and not args.allow_problems else 0
 
 
