@@ -44,8 +44,8 @@ def _failure_reason(out: str, err: str) -> str:
         match = re.search(r"(?:Verify error|Error): (.+)", text)
         if match:
             return match.group(1).strip()
-    lines = [line for line in (err + out).splitlines() if line.strip()]
-    return lines[-1].strip() if lines else "osslsigncode verify failed"
+    lines = [line.strip() for line in err.splitlines() if line.strip()]
+    return lines[0] if lines else "osslsigncode verify failed"
 
 
 def _timestamp(out: str) -> dict | None:

@@ -21,6 +21,7 @@ import hashlib
 import io
 import json
 import locale
+import os
 import re
 import sys
 
@@ -237,6 +238,9 @@ def _fail(what: str, why: str) -> int:
 
 def main(argv=None) -> int:
     args = _arguments(argv)
+    for option, path in (("--cafile", args.cafile), ("--tsa-cafile", args.tsa_cafile)):
+        if path is not None and not os.path.isfile(path):
+            return _fail(f"{option} {path}", "no such file")
     try:
         facts, package = inspect(args.exe, args.cafile, args.tsa_cafile)
     except pe_image.ImageError as exc:

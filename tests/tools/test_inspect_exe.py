@@ -236,6 +236,12 @@ def test_self_signed_certificate_does_not_verify_without_its_ca_file(signed):
     assert "(does not verify: self-signed certificate)" in done.stdout  # the time stamp
 
 
+def test_missing_ca_file_is_named(signed, tmp_path):
+    done = inspect(signed["exe"], "--cafile", tmp_path / "absent.pem")
+    assert done.returncode == 2 and done.stdout == ""
+    assert done.stderr == f"inspect_exe: --cafile {tmp_path / 'absent.pem'}: no such file\n"
+
+
 def test_change_after_signing_does_not_verify(signed, tmp_path):
     changed = tmp_path / "changed.exe"
     data = bytearray(signed["exe"].read_bytes())
@@ -316,6 +322,15 @@ def test_package_that_fails_the_check_exits_1_and_says_why(make_exe):
     assert "do not end in ','" in problems[0]
     assert "entry 2 'garbage' is not a product code in braces" in problems[1]
     assert f"{PRODUCT} is listed twice (entries 1 and 3)" in problems[2]
+
+
+def test_damaged_compound_file_fails_the_check(make_exe):
+    exe = make_exe(PACKAGE_RC, {"p.msp": make_msp.build()[:1024]})
+    status, facts = inspect_json(exe)
+    assert status == 1
+    (problem,) = facts["package"]["check"]["problems"]
+    assert "cannot be read" in problem
+    assert facts["detection_rule"] == []
 
 
 def test_lower_case_product_code_is_a_warning(make_exe):
