@@ -18,6 +18,7 @@ DIRECTORIES = [pefile.DIRECTORY_ENTRY[name] for name in (
     "IMAGE_DIRECTORY_ENTRY_IMPORT", "IMAGE_DIRECTORY_ENTRY_RESOURCE",
     "IMAGE_DIRECTORY_ENTRY_SECURITY")]
 E_LFANEW_OFFSET = 0x3C
+PLAUSIBLE_HEADER_OFFSET = 0x10000
 
 
 class ImageError(Exception):
@@ -49,7 +50,9 @@ def _cut_in_headers(data: bytes) -> bool:
     if len(data) < E_LFANEW_OFFSET + 4:
         return True
     (new_header,) = struct.unpack_from("<I", data, E_LFANEW_OFFSET)
-    return len(data) < new_header + 4 + 20  # signature and file header
+    # Linkers put the PE header within the first few hundred bytes; an offset beyond any
+    # linker's is no executable's header, and pefile calls that file no PE image.
+    return new_header < PLAUSIBLE_HEADER_OFFSET and len(data) < new_header + 4 + 20
 
 
 def image_end(image: pefile.PE) -> int:

@@ -271,8 +271,9 @@ def test_missing_file(tmp_path):
                          "no such file")
 
 
-@pytest.mark.parametrize("content", [b"", b"plain text\n", make_msp.build()],
-                         ids=["empty", "text", "package"])
+@pytest.mark.parametrize("content", [b"", b"plain text\n", b"MZ and then more text" * 10,
+                                     make_msp.build()],
+                         ids=["empty", "text", "mz-text", "package"])
 def test_file_that_is_not_a_pe_image(tmp_path, content):
     path = tmp_path / "not.exe"
     path.write_bytes(content)
