@@ -18,6 +18,14 @@ ScopedHandle Opened(HANDLE handle) {
     return ScopedHandle(handle == INVALID_HANDLE_VALUE ? nullptr : handle);
 }
 
+class HeldLogHandle : public HeldLogFile {
+  public:
+    explicit HeldLogHandle(HANDLE handle) : handle_(handle) {}
+
+  private:
+    ScopedHandle handle_;
+};
+
 std::optional<std::wstring> FinalPath(HANDLE handle) {
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
@@ -99,20 +107,22 @@ bool RemoveEntry(const std::u16string& path) {
     return NamesTheEntry(entry.get(), path) && DeleteThrough(entry.get());
 }
 
-HANDLE CreateHeldLogHandle(const std::u16string& path) {
+std::unique_ptr<HeldLogFile> CreateHeldLog(const std::u16string& path) {
     // Write access shared for reading and writing: the installer opens the log by name for
     // writing, sharing only writing, which a handle with read access would lock out. Not
     // sharing deletion keeps the name from being deleted, renamed or replaced.
-    HANDLE handle =
+    ScopedHandle log = Opened(
         ::CreateFileW(Wide(path), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (handle == INVALID_HANDLE_VALUE || NamesTheEntry(handle, path)) return handle;
-    // Created elsewhere, through a link on the way: take back what was made there.
-    ScopedHandle stray = Opened(::ReOpenFile(handle, DELETE, kShareAll, 0));
-    if (stray) DeleteThrough(stray.get());
-    ::CloseHandle(handle);
+                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!log) return nullptr;
+    if (NamesTheEntry(log.get(), path)) return std::make_unique<HeldLogHandle>(log.release());
+    // Created elsewhere, through a link on the way: take back what was made there, if the name
+    // still leads to it. (Our own handle does not share deletion, so it goes first.)
+    auto stray = IdentityOf(log.get());
+    log.reset();
+    if (stray) DeleteIfSame(path, *stray);
     ::SetLastError(ERROR_ACCESS_DENIED);
-    return INVALID_HANDLE_VALUE;
+    return nullptr;
 }
 
 bool DeleteIfSame(const std::u16string& path, const FileIdentity& identity) {

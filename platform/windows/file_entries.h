@@ -2,6 +2,7 @@
 // needs to remove, create and delete names in a folder that other users can write.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -12,10 +13,9 @@ namespace sp::win32 {
 
 std::optional<FileIdentity> IdentityOf(HANDLE file);
 
-// FileSystem::RemoveEntry, CreateHeldLog's handle (INVALID_HANDLE_VALUE on failure) and
-// FileSystem::DeleteIfSame, on Win32.
+// FileSystem::RemoveEntry, CreateHeldLog and DeleteIfSame, on Win32.
 bool RemoveEntry(const std::u16string& path);
-HANDLE CreateHeldLogHandle(const std::u16string& path);
+std::unique_ptr<HeldLogFile> CreateHeldLog(const std::u16string& path);
 bool DeleteIfSame(const std::u16string& path, const FileIdentity& identity);
 
 }  // namespace sp::win32

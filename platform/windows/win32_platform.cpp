@@ -111,17 +111,6 @@ class Win32HeldFile : public HeldFile {
     HANDLE handle_;
 };
 
-class Win32HeldLogFile : public HeldLogFile {
-  public:
-    explicit Win32HeldLogFile(HANDLE handle) : handle_(handle) {}
-    ~Win32HeldLogFile() override { ::CloseHandle(handle_); }
-    Win32HeldLogFile(const Win32HeldLogFile&) = delete;
-    Win32HeldLogFile& operator=(const Win32HeldLogFile&) = delete;
-
-  private:
-    HANDLE handle_;
-};
-
 using GetTempPath2Fn = DWORD(WINAPI*)(DWORD, LPWSTR);
 
 class Win32FileSystem : public FileSystem {
@@ -213,9 +202,7 @@ class Win32FileSystem : public FileSystem {
     bool RemoveEntry(const std::u16string& path) override { return win32::RemoveEntry(path); }
 
     std::unique_ptr<HeldLogFile> CreateHeldLog(const std::u16string& path) override {
-        HANDLE handle = CreateHeldLogHandle(path);
-        if (handle == INVALID_HANDLE_VALUE) return nullptr;
-        return std::make_unique<Win32HeldLogFile>(handle);
+        return win32::CreateHeldLog(path);
     }
 
     std::unique_ptr<HeldFile> HoldForReading(const std::u16string& path) override {
