@@ -15,8 +15,9 @@ bool FormatPatchCommandLine(const std::u16string& packagePath, const std::u16str
                             std::u16string& commandLine);
 
 // The product's name with every character that a Windows file name cannot hold made '_', as are
-// dots and spaces at its end; a device name (CON, PRN, AUX, NUL, COM0-9, LPT0-9, with or
-// without an extension, in any case) gets a leading '_'.
+// dots and spaces at its end; a device name (CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM and LPT
+// with a digit or a superscript 1, 2 or 3; with or without an extension, in any case) gets a
+// leading '_'.
 std::u16string LogFileName(const std::u16string& productName);
 
 // The temporary directory, LogFileName(productName) and ".log"; nullopt when the directory is

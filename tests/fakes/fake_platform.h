@@ -309,8 +309,11 @@ class FakeFileSystem : public FileSystem {
 
     std::unique_ptr<OutputFile> OpenForWriting(const std::u16string& path) override {
         calls.push_back("OpenForWriting(" + Narrow(path) + ")");
-        if (!canCreate(path)) return nullptr;
-        return newFile(path);
+        // Created or truncated by name: a link at the name is written through.
+        auto link = links.find(path);
+        const std::u16string target = link == links.end() ? path : link->second;
+        if (!canCreate(target)) return nullptr;
+        return newFile(target);
     }
 
     std::unique_ptr<OutputFile> CreateExclusively(const std::u16string& path,
@@ -359,7 +362,7 @@ class FakeFileSystem : public FileSystem {
         calls.push_back("DeleteIfSame(" + Narrow(path) + ")");
         if (beforeDelete) beforeDelete(path);
         if (links.count(path) || !files.count(path)) {
-            SetFakeLastError(links.count(path) ? 1006 : kFakeFileNotFound);
+            SetFakeLastError(links.count(path) ? kErrorFileInvalid : kFakeFileNotFound);
             return false;
         }
         if (held.count(path) || heldLogs.count(path)) {
@@ -367,7 +370,7 @@ class FakeFileSystem : public FileSystem {
             return false;
         }
         if (!(IdentityOf(path) == identity)) {
-            SetFakeLastError(1006);
+            SetFakeLastError(kErrorFileInvalid);
             return false;
         }
         files.erase(path);
@@ -466,7 +469,6 @@ class FakeFileSystem : public FileSystem {
         return error == 0;
     }
     std::unique_ptr<FakeFile> newFile(const std::u16string& path) {
-        links.erase(path);  // a link that was there is written through no more
         files[path].clear();
         identities[path] = nextIdentity_++;
         return std::make_unique<FakeFile>(files[path], diskRoom);
