@@ -42,6 +42,8 @@ std::optional<std::u16string> NextTemporaryName(FileSystem& files,
         for (char c : std::to_string(nextTemporaryNumber++)) candidate += static_cast<char16_t>(c);
         if (files.Probe(candidate) == PathState::Missing) return candidate;
     }
+    // Every name is taken: that, not whatever the last test left, is why nothing was written.
+    CurrentPlatform().thread->SetLastError(kErrorFileExists);
     return std::nullopt;
 }
 

@@ -17,6 +17,13 @@ namespace {
 constexpr std::uint32_t kFullPathCapacity = 260;
 constexpr std::uint32_t kPropertyCapacity = 2048;
 
+// The installer's result as the reason of a failed read: the box shows it, not whatever some
+// earlier call left behind.
+std::nullopt_t Failed(ErrorCode result) {
+    CurrentPlatform().thread->SetLastError(result);
+    return std::nullopt;
+}
+
 // One text property of the package's summary information, up to its first NUL; nullopt when
 // the package cannot be opened or the property cannot be read.
 std::optional<std::u16string> ReadSummaryText(std::u16string path, std::uint32_t property) {
@@ -34,14 +41,14 @@ std::optional<std::u16string> ReadSummaryText(std::u16string path, std::uint32_t
     if (result == kErrorMoreData) {
         // `length` is what the value needs without its terminator; one more try with room for
         // it, and no third.
-        if (length == std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
+        if (length == std::numeric_limits<std::uint32_t>::max()) return Failed(result);
         ++length;
         buffer.assign(length, u'\0');
         result = installer.GetSummaryProperty(summary.get(), property, dataType, integerValue,
                                               fileTime, buffer.data(), length);
     }
     // After a failed call the buffer holds nothing worth reading.
-    if (result != kErrorSuccess) return std::nullopt;
+    if (result != kErrorSuccess) return Failed(result);
     return std::u16string(buffer.begin(), std::find(buffer.begin(), buffer.end(), u'\0'));
 }
 
@@ -57,12 +64,18 @@ InstallerHandle OpenPatchSummary(std::u16string path) {
         CurrentPlatform().files->GetFullPathName(path.c_str(), kFullPathCapacity, fullPath.data());
     // Zero or a length that does not fit means the buffer holds no path: treat the package as
     // one that cannot be opened rather than hand over whatever the buffer holds.
-    if (length == 0 || length >= kFullPathCapacity) return 0;
+    if (length == 0) return 0;
+    if (length >= kFullPathCapacity) {
+        CurrentPlatform().thread->SetLastError(kErrorFilenameTooLong);
+        return 0;
+    }
     fullPath[length] = u'\0';
 
     InstallerHandle handle = 0;
-    if (CurrentPlatform().installer->OpenSummaryInfo(0, fullPath.data(), 0, handle) !=
-        kErrorSuccess) {
+    const ErrorCode result =
+        CurrentPlatform().installer->OpenSummaryInfo(0, fullPath.data(), 0, handle);
+    if (result != kErrorSuccess) {
+        Failed(result);
         return 0;
     }
     return handle;

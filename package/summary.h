@@ -19,7 +19,10 @@ class ScopedInstallerHandle {
     InstallerHandle handle_;
 };
 
-// The summary information of a package file; 0 when it cannot be opened.
+// The summary information of a package file; 0 when it cannot be opened, with the
+// installer's result (or the platform's reason the path could not be made absolute) as the
+// last-error value. The readers below fail the same way, and with the installer's result when a
+// property cannot be read.
 InstallerHandle OpenPatchSummary(std::u16string path);
 
 // The template property: target product codes separated by ';'.

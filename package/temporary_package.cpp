@@ -1,5 +1,7 @@
 #include "package/temporary_package.h"
 
+#include <optional>
+
 #include "launcher/process_state.h"
 #include "package/extract.h"
 
@@ -37,9 +39,12 @@ bool ExtractTemporaryPackage(TemporaryPackage& package) {
 }
 
 void DeleteTemporaryPackage(TemporaryPackage& package) {
-    // A held file cannot be deleted, by us neither.
+    // A held file cannot be deleted, by us neither. Between letting go and deleting, someone
+    // could put another file (or a link) at the name: only the file that was held goes.
+    std::optional<FileIdentity> identity;
+    if (package.hold) identity = package.hold->Identity();
     package.hold.reset();
-    CurrentPlatform().files->DeleteFile(package.path);
+    if (identity) CurrentPlatform().files->DeleteIfSame(package.path, *identity);
 }
 
 }  // namespace sp

@@ -23,7 +23,7 @@ struct TemporaryPackage {
 // extraction left it, also on failure.
 bool ExtractTemporaryPackage(TemporaryPackage& package);
 
-// Lets go of the file and deletes it.
+// Lets go of the file and deletes it, if the name still names the file that was held.
 void DeleteTemporaryPackage(TemporaryPackage& package);
 
 }  // namespace sp

@@ -46,6 +46,14 @@ enum class PathState { Missing, Exists, AccessDenied };
 
 enum class ContentCheck { Same, Different, Unreadable };
 
+// What tells one file from another on the same machine, whatever names it has: the volume's
+// serial number and the file's index on that volume.
+struct FileIdentity {
+    std::uint32_t volumeSerial = 0;
+    std::uint64_t fileIndex = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
 // A file opened for reading that others may only read while this object lives: they can open
 // it by name for reading, but not for writing, and can neither delete nor rename it, nor put
 // another file in its place. Let go when destroyed.
@@ -55,20 +63,34 @@ class HeldFile {
     // Whether the file holds exactly these `size` bytes and nothing more. Unreadable leaves the
     // platform's last-error value.
     virtual ContentCheck Compare(const void* data, std::size_t size) = 0;
+    // The held file's identity; nullopt (with the platform's last-error value) when the system
+    // cannot tell it.
+    virtual std::optional<FileIdentity> Identity() = 0;
+};
+
+// A file this process created and keeps open for writing, sharing reading and writing but not
+// deleting: others can still open it by name to write it (as the installer does its log), but
+// nobody can delete or rename it or put another file in its place. Let go when destroyed.
+class HeldLogFile {
+  public:
+    virtual ~HeldLogFile() = default;
 };
 
 class FileSystem {
   public:
     virtual ~FileSystem() = default;
-    // GetTempPathW: the directory (ending in a backslash) into `buffer`; answers its length,
-    // or the length needed when it does not fit, or 0 on failure.
+    // The temporary directory (ending in a backslash) into `buffer`, from GetTempPath2W where
+    // the system has it (SYSTEM then gets its own folder that only administrators can write),
+    // else GetTempPathW; answers its length, or the length needed when it does not fit, or 0
+    // on failure.
     virtual std::uint32_t GetTempPath(std::uint32_t capacity, char16_t* buffer) = 0;
     virtual std::optional<std::u16string> GetEnvironmentVariable(const char16_t* name) = 0;
     // Whether a file-system object of that name exists.
     virtual PathState Probe(const std::u16string& path) = 0;
     // Mode "wb": created or truncated. Null on failure.
     virtual std::unique_ptr<OutputFile> OpenForWriting(const std::u16string& path) = 0;
-    // Created only if nothing exists at `path` (no file, directory or link is followed).
+    // Created only if nothing exists at `path` (no file, directory or link is followed, a
+    // link at the name is never opened through).
     // Null on failure; `alreadyExists` tells a taken name from other failures.
     virtual std::unique_ptr<OutputFile> CreateExclusively(const std::u16string& path,
                                                           bool& alreadyExists) = 0;
@@ -76,9 +98,21 @@ class FileSystem {
     // or the length needed when it does not fit, or 0 on failure.
     virtual std::uint32_t GetFullPathName(const char16_t* path, std::uint32_t capacity,
                                           char16_t* buffer) = 0;
-    virtual bool DeleteFile(const std::u16string& path) = 0;
-    // Opens `path` as a HeldFile. Null when it cannot be opened that way, which includes
-    // someone else having it open for writing; the last-error value says why.
+    // The short (8.3) form of an existing `path`, or the path itself where the volume keeps
+    // no short names; nullopt (with the platform's last-error value) on failure.
+    virtual std::optional<std::u16string> GetShortPathName(const std::u16string& path) = 0;
+    // Deletes the file at `path` only if it is the file of that identity, and never through a
+    // link: a link or another file put at the name is left alone. False when nothing was
+    // deleted; the last-error value says why.
+    virtual bool DeleteIfSame(const std::u16string& path, const FileIdentity& identity) = 0;
+    // Removes whatever entry has the name `path` (a file, or a link itself, never what it
+    // points to); true when nothing is there afterwards. A folder is not removed: false.
+    virtual bool RemoveEntry(const std::u16string& path) = 0;
+    // Creates a new file at `path` (never through an existing name or link) and holds it as a
+    // HeldLogFile. Null on failure; the last-error value says why.
+    virtual std::unique_ptr<HeldLogFile> CreateHeldLog(const std::u16string& path) = 0;
+    // Opens `path` as a HeldFile, not through a link. Null when it cannot be opened that way,
+    // which includes someone else having it open for writing; the last-error value says why.
     virtual std::unique_ptr<HeldFile> HoldForReading(const std::u16string& path) = 0;
 };
 

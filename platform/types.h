@@ -22,6 +22,8 @@ struct FileTime {
 
 // Error codes the core names.
 inline constexpr ErrorCode kErrorSuccess = 0;
+inline constexpr ErrorCode kErrorFileExists = 80;
+inline constexpr ErrorCode kErrorInvalidName = 123;
 inline constexpr ErrorCode kErrorMoreData = 234;
 inline constexpr ErrorCode kErrorFilenameTooLong = 206;
 inline constexpr ErrorCode kErrorFileInvalid = 1006;  // a file altered by someone else

@@ -9,6 +9,7 @@
 #include "platform/platform.h"
 #include "targeting/accepted_versions.h"
 #include "targeting/discovery.h"
+#include "targeting/installer_log.h"
 #include "targeting/patch_command.h"
 #include "targeting/version_quad.h"
 #include "ui/catalog.h"
@@ -25,7 +26,6 @@ constexpr std::uint32_t kMessageNotDesignedFor = 308;
 constexpr std::uint32_t kFilesInUseText = 320;
 constexpr std::int32_t kFilesInUseCapacity = 512;
 
-constexpr std::uint32_t kLogVerbose = 0x1000;
 constexpr std::uint32_t kLogStop = 0x4000;
 constexpr std::int32_t kUiLevelBasicHideCancel = 35;  // progress only, without a Cancel button
 constexpr std::int32_t kInstallLevelDefault = 0;
@@ -45,13 +45,7 @@ std::int32_t ReportFailure(ErrorCode code) {
     return ShowMessage(kMessageFailure);
 }
 
-void EnableProductLog(const PatchTarget& record) {
-    auto logPath = InstallerLogPath(record.productName);
-    CurrentPlatform().installer->EnableInstallerLog(kLogVerbose,
-                                                    logPath ? logPath->c_str() : nullptr, 0);
-}
-
-void ApplyPatch(PatchTarget& record, const std::u16string& packagePath) {
+void ApplyPatch(PatchTarget& record, const std::u16string& packagePath, InstallerLogs& logs) {
     std::u16string filesInUseText;
     LoadResourceString(ModuleInstance, kFilesInUseText, filesInUseText, kFilesInUseCapacity);
     if (!FormatPatchCommandLine(packagePath, filesInUseText, record.commandLine)) {
@@ -59,13 +53,14 @@ void ApplyPatch(PatchTarget& record, const std::u16string& packagePath) {
         ShowMessage(kMessageFailure);
         return;
     }
-    EnableProductLog(record);
+    logs.Enable(record);
 
     InstallerService& installer = *CurrentPlatform().installer;
     const std::int32_t previous = installer.SetInstallerUiLevel(kUiLevelBasicHideCancel, nullptr);
     const ErrorCode result =
         installer.ConfigureProductWithCommandLine(record.productCode.c_str(), kInstallLevelDefault,
                                                   kInstallStateDefault, record.commandLine.c_str());
+    logs.Release();
     installer.SetInstallerUiLevel(previous, nullptr);
 
     if (IsSuccess(result)) {
@@ -78,7 +73,7 @@ void ApplyPatch(PatchTarget& record, const std::u16string& packagePath) {
 enum class Walk { Continue, Stop };
 
 // Decides one record and acts on it; up-to-date records are only counted.
-Walk HandleRecord(PatchTarget& record, const std::u16string& packagePath,
+Walk HandleRecord(PatchTarget& record, const std::u16string& packagePath, InstallerLogs& logs,
                   std::int32_t& upToDateCount) {
     CurrentProductName = record.productName;
     const VersionQuad installed = ParseVersionQuad(record.installedVersion);
@@ -89,7 +84,7 @@ Walk HandleRecord(PatchTarget& record, const std::u16string& packagePath,
     }
     switch (WalkAcceptedVersions(record.acceptedVersions, installed, upgrade)) {
         case PatchVerdict::Apply:
-            ApplyPatch(record, packagePath);
+            ApplyPatch(record, packagePath, logs);
             break;
         case PatchVerdict::NotAccepted:
             ShowMessage(kMessageNotDesignedFor);
@@ -136,8 +131,9 @@ bool InstallPatch() {
     if (!PrepareTargets(package)) return false;
 
     std::int32_t upToDateCount = 0;
+    InstallerLogs logs;
     for (PatchTarget& record : Targets) {
-        if (HandleRecord(record, package.path, upToDateCount) == Walk::Stop) return false;
+        if (HandleRecord(record, package.path, logs, upToDateCount) == Walk::Stop) return false;
     }
     CurrentPlatform().installer->EnableInstallerLog(kLogStop, nullptr, 0);
 

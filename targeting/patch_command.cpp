@@ -42,11 +42,40 @@ bool IsForbiddenInFileName(char16_t c) {
     return c < 0x20 || std::u16string_view(u"\\/:*?\"<>|").find(c) != std::u16string_view::npos;
 }
 
+char16_t FoldedAscii(char16_t c) { return c >= u'a' && c <= u'z' ? c - u'a' + u'A' : c; }
+
+bool IsDeviceStem(std::u16string_view stem) {
+    // Windows strips spaces at the end of a name's first part before it looks for a device.
+    while (!stem.empty() && stem.back() == u' ') stem.remove_suffix(1);
+    std::u16string folded(stem);
+    std::transform(folded.begin(), folded.end(), folded.begin(), FoldedAscii);
+    for (std::u16string_view device : {u"CON", u"PRN", u"AUX", u"NUL", u"CONIN$", u"CONOUT$"})
+        if (folded == device) return true;
+    if (folded.size() != 4 ||
+        (folded.compare(0, 3, u"COM") != 0 && folded.compare(0, 3, u"LPT") != 0))
+        return false;
+    // COM0 to COM9 and LPT0 to LPT9, and with a superscript 1, 2 or 3.
+    const char16_t digit = folded[3];
+    return (digit >= u'0' && digit <= u'9') || digit == u'\u00B9' || digit == u'\u00B2' ||
+           digit == u'\u00B3';
+}
+
+// A ';' in PATCH would make the installer read it as a list of packages: the short (8.3) name
+// has none where the volume keeps short names.
+std::optional<std::u16string> PathWithoutSemicolon(const std::u16string& path) {
+    if (path.find(u';') == std::u16string::npos) return path;
+    auto shortPath = CurrentPlatform().files->GetShortPathName(path);
+    if (shortPath && shortPath->find(u';') == std::u16string::npos) return shortPath;
+    CurrentPlatform().thread->SetLastError(kErrorInvalidName);
+    return std::nullopt;
+}
+
 }  // namespace
 
 bool FormatPatchCommandLine(const std::u16string& packagePath, const std::u16string& filesInUseText,
                             std::u16string& commandLine) {
     auto absolute = AbsolutePath(packagePath);
+    if (absolute) absolute = PathWithoutSemicolon(*absolute);
     if (!absolute) return false;
     bool truncated = false;
     std::u16string formatted =
@@ -66,6 +95,11 @@ std::u16string LogFileName(const std::u16string& productName) {
     // this program's rights: a separator in it must never lead the log out of the directory.
     std::u16string name = productName;
     std::replace_if(name.begin(), name.end(), IsForbiddenInFileName, u'_');
+    // Windows drops dots and spaces at the end of a name, which would make "NUL " a device.
+    for (auto c = name.rbegin(); c != name.rend() && (*c == u'.' || *c == u' '); ++c) *c = u'_';
+    // A device name, with or without an extension, is no file: the log would go nowhere, or to
+    // a serial port.
+    if (IsDeviceStem(std::u16string_view(name).substr(0, name.find(u'.')))) name.insert(0, u"_");
     return name;
 }
 

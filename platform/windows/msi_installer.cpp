@@ -1,5 +1,6 @@
 #include "platform/windows/msi_installer.h"
 
+#include "platform/windows/system_function.h"
 #include "platform/windows/wide.h"
 #include "platform/windows/windows_api.h"
 
@@ -35,13 +36,10 @@ struct MsiLibrary {
     ConfigureProductExFn configureProductEx = nullptr;
 };
 
-// GetProcAddress answers a generic function pointer; going through void(*)() is the one cast
-// between function types the compiler accepts silently.
 template <typename Fn>
 bool Resolve(HMODULE module, WORD ordinal, Fn& target) {
-    FARPROC proc = GetProcAddress(module, MAKEINTRESOURCEA(ordinal));
-    target = reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(proc));
-    return proc != nullptr;
+    target = ExportedFunction<Fn>(module, MAKEINTRESOURCEA(ordinal));
+    return target != nullptr;
 }
 
 HMODULE LoadFromSystemDirectory() {

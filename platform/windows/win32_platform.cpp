@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/windows/file_entries.h"
 #include "platform/windows/msi_installer.h"
+#include "platform/windows/system_function.h"
 #include "platform/windows/wide.h"
 #include "platform/windows/windows_api.h"
 
@@ -80,6 +82,8 @@ class Win32HeldFile : public HeldFile {
     Win32HeldFile(const Win32HeldFile&) = delete;
     Win32HeldFile& operator=(const Win32HeldFile&) = delete;
 
+    std::optional<FileIdentity> Identity() override { return IdentityOf(handle_); }
+
     ContentCheck Compare(const void* data, std::size_t size) override {
         LARGE_INTEGER fileSize{};
         if (!::GetFileSizeEx(handle_, &fileSize)) return ContentCheck::Unreadable;
@@ -107,9 +111,14 @@ class Win32HeldFile : public HeldFile {
     HANDLE handle_;
 };
 
+using GetTempPath2Fn = DWORD(WINAPI*)(DWORD, LPWSTR);
+
 class Win32FileSystem : public FileSystem {
   public:
     std::uint32_t GetTempPath(std::uint32_t capacity, char16_t* buffer) override {
+        // Looked up: older systems (and Wine 8) do not have it.
+        static const auto getTempPath2 = Kernel32Function<GetTempPath2Fn>("GetTempPath2W");
+        if (getTempPath2 != nullptr) return getTempPath2(capacity, Wide(buffer));
         return ::GetTempPathW(capacity, Wide(buffer));
     }
 
@@ -156,8 +165,9 @@ class Win32FileSystem : public FileSystem {
         alreadyExists = false;
         // CREATE_NEW fails on any existing name, a link or a directory included, so nothing
         // another user placed there is ever written through.
-        HANDLE handle = ::CreateFileW(Wide(path), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE handle =
+            ::CreateFileW(Wide(path), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
         if (handle == INVALID_HANDLE_VALUE) {
             DWORD error = GetLastError();
             alreadyExists = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
@@ -171,12 +181,35 @@ class Win32FileSystem : public FileSystem {
         return ::GetFullPathNameW(Wide(path), capacity, Wide(buffer), nullptr);
     }
 
-    bool DeleteFile(const std::u16string& path) override { return ::DeleteFileW(Wide(path)) != 0; }
+    std::optional<std::u16string> GetShortPathName(const std::u16string& path) override {
+        std::u16string shortPath(MAX_PATH, u'\0');
+        for (;;) {
+            const DWORD length = ::GetShortPathNameW(Wide(path), Wide(shortPath.data()),
+                                                     static_cast<DWORD>(shortPath.size()));
+            if (length == 0) return std::nullopt;
+            if (length < shortPath.size()) {
+                shortPath.resize(length);
+                return shortPath;
+            }
+            shortPath.resize(length);  // the size needed, terminator included
+        }
+    }
+
+    bool DeleteIfSame(const std::u16string& path, const FileIdentity& identity) override {
+        return win32::DeleteIfSame(path, identity);
+    }
+
+    bool RemoveEntry(const std::u16string& path) override { return win32::RemoveEntry(path); }
+
+    std::unique_ptr<HeldLogFile> CreateHeldLog(const std::u16string& path) override {
+        return win32::CreateHeldLog(path);
+    }
 
     std::unique_ptr<HeldFile> HoldForReading(const std::u16string& path) override {
         // Not sharing write access makes the open fail while anyone else has write access.
-        HANDLE handle = ::CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE handle =
+            ::CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
         if (handle == INVALID_HANDLE_VALUE) return nullptr;
         return std::make_unique<Win32HeldFile>(handle);
     }
@@ -236,8 +269,6 @@ class Win32CommandLine : public CommandLine {
 };
 
 }  // namespace
-
-void RestrictLibrarySearch() { ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32); }
 
 void UseWin32Platform() {
     static MsiInstallerService installer;

@@ -1,5 +1,5 @@
 // <windows.h> for the adapters. Its A/W switch macros share names with methods of the platform
-// interfaces (DeleteFile, GetTempPath, LoadString, ...); they are dropped here so that the
+// interfaces (GetTempPath, GetShortPathName, LoadString, ...); they are dropped here so that the
 // interfaces mean the same in every file, and the adapters call the W functions by name.
 #pragma once
 
@@ -14,5 +14,6 @@
 #undef DeleteFile
 #undef GetEnvironmentVariable
 #undef GetFullPathName
+#undef GetShortPathName
 #undef GetTempPath
 #undef LoadString

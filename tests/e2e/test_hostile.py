@@ -311,7 +311,8 @@ def rename_product(prefix, code: str, name: str) -> None:
 def test_name_of_every_character_a_file_name_forbids(machine, servicepack_exe, summary_probe,
                                                      sample_package):
     # With Wine's own installer: the stand-in's script is read by lines, and this name holds
-    # a line break. Each forbidden character becomes '_', the final '.' stays.
+    # a line break. Each forbidden character becomes '_', and so does the final '.', which
+    # Windows would drop.
     name = "".join(map(chr, range(1, 0x20))) + '\\/:*?"<>|.'
     rename_product(machine, SAMPLE_CODE, name)
     temp = machine.default_temp()
@@ -320,7 +321,7 @@ def test_name_of_every_character_a_file_name_forbids(machine, servicepack_exe, s
     assert run_install(machine, servicepack_exe, 1) == [message(301, name)]
 
     assert installed_target(machine, summary_probe, sample_package)[2] == UPGRADE
-    log = "_" * 40 + "..log"
+    log = "_" * 41 + ".log"
     assert log_name(name) == log
     assert changes(before, snapshot(machine)) == {
         "added": [temp_relative(machine, log)], "removed": [], "changed": []}

@@ -63,9 +63,22 @@ def installed_target(prefix, summary_probe, sample_package) -> list[str] | None:
     return targets[0] if targets else None
 
 
+DEVICE_NAME = re.compile(r"(CON|PRN|AUX|NUL|CONIN\$|CONOUT\$|(COM|LPT)[0-9\u00b9\u00b2\u00b3]) *",
+                         re.I)
+
+
 def log_name(product: str) -> str:
-    """The log file name the installer is given for a product of that name."""
-    return re.sub(r'[\\/:*?"<>|\x00-\x1f]', "_", product) + ".log"
+    """The log file name the installer is given for the first product of that name.
+
+    Characters a file name cannot hold and dots and spaces at the end become '_'; a device
+    name, with or without an extension, gets a leading '_'.
+    """
+    name = re.sub(r'[\\/:*?"<>|\x00-\x1f]', "_", product)
+    stripped = name.rstrip(". ")
+    name = stripped + "_" * (len(name) - len(stripped))
+    if DEVICE_NAME.fullmatch(name.split(".")[0]):
+        name = "_" + name
+    return name + ".log"
 
 
 def windows_path(prefix, path: Path) -> str:

@@ -16,6 +16,25 @@
 
 namespace sp::fakes {
 
+// Win32 error codes the fakes leave behind where the calls they stand for do.
+inline constexpr ErrorCode kFakeFileNotFound = 2;
+inline constexpr ErrorCode kFakePathNotFound = 3;
+inline constexpr ErrorCode kFakeAccessDenied = 5;
+inline constexpr ErrorCode kFakeNoMoreFiles = 18;
+inline constexpr ErrorCode kFakeReadFault = 30;
+inline constexpr ErrorCode kFakeSharingViolation = 32;
+inline constexpr ErrorCode kFakeFileExists = 80;
+inline constexpr ErrorCode kFakeDiskFull = 112;
+inline constexpr ErrorCode kFakeInvalidName = 123;
+inline constexpr ErrorCode kFakeEnvironmentVariableNotFound = 203;
+inline constexpr ErrorCode kFakeResourceTypeNotFound = 1813;
+inline constexpr ErrorCode kFakeResourceNameNotFound = 1814;
+
+// What a failing Win32 call does to the thread's last-error value, in the fake thread in use.
+inline void SetFakeLastError(ErrorCode code) {
+    if (ThreadState* thread = CurrentPlatform().thread) thread->SetLastError(code);
+}
+
 // "a" + u"b" without fuss in expectations.
 inline std::string Narrow(const std::u16string& s) {
     std::string out;
@@ -42,6 +61,7 @@ class FakeInstaller : public InstallerService {
     ErrorCode configureResult = 0;
     std::vector<ErrorCode> configureResults;  // one per call, in order; then configureResult
     std::function<void()> onConfigure;
+    std::function<void(const char16_t* logPath)> onEnableLog;
     std::int32_t uiLevel = 5;
 
     // Every call, as text: "OpenSummaryInfo(path)", "GetSummaryProperty(h,p,len)", ...
@@ -134,6 +154,7 @@ class FakeInstaller : public InstallerService {
         calls.push_back("EnableInstallerLog(" + std::to_string(mode) + "," +
                         (logPath ? Narrow(logPath) : std::string("null")) + "," +
                         std::to_string(attributes) + ")");
+        if (onEnableLog) onEnableLog(logPath);
         return 0;
     }
 
@@ -175,8 +196,15 @@ class FakeResources : public Resources {
 
     std::optional<ResourceBytes> LockResource(ModuleHandle, const char16_t* type,
                                               const char16_t* name) override {
-        if (!hasPackage || std::u16string(type) != u"MSP" || std::u16string(name) != u"IDR_MSP")
+        // FindResourceW tells a missing type from a missing name.
+        if (!hasPackage || std::u16string(type) != u"MSP") {
+            SetFakeLastError(kFakeResourceTypeNotFound);
             return std::nullopt;
+        }
+        if (std::u16string(name) != u"IDR_MSP") {
+            SetFakeLastError(kFakeResourceNameNotFound);
+            return std::nullopt;
+        }
         return ResourceBytes{package.data(), static_cast<std::uint32_t>(package.size())};
     }
 
@@ -184,6 +212,7 @@ class FakeResources : public Resources {
                             std::int32_t capacity) override {
         loadedIds.push_back(id);
         auto it = strings.find(id);
+        if (it == strings.end()) SetFakeLastError(kFakeResourceNameNotFound);
         std::u16string text = it == strings.end() ? u"" : it->second;
         if (capacity <= 0) return 0;
         if (static_cast<std::int32_t>(text.size()) > capacity - 1) text.resize(capacity - 1);
@@ -200,6 +229,8 @@ class FakeFile : public OutputFile {
         std::size_t n = size < room ? size : room;
         contents_.append(static_cast<const char*>(data), n);
         ++writes;
+        // The adapter asks again after a short count, and that write fails for the full disk.
+        if (n < size) SetFakeLastError(kFakeDiskFull);
         return n;
     }
     int writes = 0;
@@ -217,6 +248,18 @@ class FakeHeldFile : public HeldFile {
     FakeHeldFile(FakeFileSystem& files, std::u16string path);
     ~FakeHeldFile() override;
     ContentCheck Compare(const void* data, std::size_t size) override;
+    std::optional<FileIdentity> Identity() override;
+
+  private:
+    FakeFileSystem& files_;
+    std::u16string path_;
+};
+
+// A held log: its file stays in the fake file system when let go.
+class FakeHeldLog : public HeldLogFile {
+  public:
+    FakeHeldLog(FakeFileSystem& files, std::u16string path);
+    ~FakeHeldLog() override;
 
   private:
     FakeFileSystem& files_;
@@ -246,40 +289,57 @@ class FakeFileSystem : public FileSystem {
 
     std::optional<std::u16string> GetEnvironmentVariable(const char16_t* name) override {
         auto it = environment.find(name);
-        if (it == environment.end()) return std::nullopt;
+        if (it == environment.end()) {
+            SetFakeLastError(kFakeEnvironmentVariableNotFound);
+            return std::nullopt;
+        }
         return it->second;
     }
 
     PathState Probe(const std::u16string& path) override {
         calls.push_back("Probe(" + Narrow(path) + ")");
-        if (deniedPaths.count(path)) return PathState::AccessDenied;
-        if (files.count(path) || directories.count(path) || directories.count(path + u"\\"))
-            return PathState::Exists;
+        if (deniedPaths.count(path)) {
+            SetFakeLastError(kFakeAccessDenied);
+            return PathState::AccessDenied;
+        }
+        if (exists(path) || directories.count(path + u"\\")) return PathState::Exists;
+        SetFakeLastError(folderExists(path) ? kFakeFileNotFound : kFakePathNotFound);
         return PathState::Missing;
     }
 
     std::unique_ptr<OutputFile> OpenForWriting(const std::u16string& path) override {
         calls.push_back("OpenForWriting(" + Narrow(path) + ")");
-        if (!canCreate(path)) return nullptr;
-        files[path].clear();
-        return std::make_unique<FakeFile>(files[path], diskRoom);
+        // Created or truncated by name: a link at the name is written through.
+        auto link = links.find(path);
+        const std::u16string target = link == links.end() ? path : link->second;
+        if (!canCreate(target)) return nullptr;
+        return newFile(target);
     }
 
     std::unique_ptr<OutputFile> CreateExclusively(const std::u16string& path,
                                                   bool& alreadyExists) override {
         calls.push_back("CreateExclusively(" + Narrow(path) + ")");
-        alreadyExists = files.count(path) || directories.count(path) || deniedPaths.count(path) ||
-                        plantedAtCreate.count(path);
-        if (alreadyExists || !canCreate(path)) return nullptr;
-        files[path].clear();
-        return std::make_unique<FakeFile>(files[path], diskRoom);
+        alreadyExists = exists(path) || plantedAtCreate.count(path);
+        if (alreadyExists) {
+            SetFakeLastError(kFakeFileExists);
+            return nullptr;
+        }
+        if (deniedPaths.count(path)) {
+            SetFakeLastError(kFakeAccessDenied);
+            return nullptr;
+        }
+        if (!canCreate(path)) return nullptr;
+        return newFile(path);
     }
 
     std::uint32_t GetFullPathName(const char16_t* path, std::uint32_t capacity,
                                   char16_t* buffer) override {
         std::u16string p = path;
         calls.push_back("GetFullPathName(" + Narrow(p) + ")");
-        if (p.empty()) return 0;
+        if (p.empty()) {
+            SetFakeLastError(kFakeInvalidName);
+            return 0;
+        }
         std::u16string full =
             (p.size() > 1 && p[1] == u':') || p[0] == u'\\' ? p : currentDirectory + p;
         if (full.size() + 1 > capacity) return static_cast<std::uint32_t>(full.size() + 1);
@@ -287,21 +347,96 @@ class FakeFileSystem : public FileSystem {
         return static_cast<std::uint32_t>(full.size());
     }
 
-    bool DeleteFile(const std::u16string& path) override {
-        calls.push_back("DeleteFile(" + Narrow(path) + ")");
-        if (held.count(path)) return false;
-        return files.erase(path) > 0;
+    std::optional<std::u16string> GetShortPathName(const std::u16string& path) override {
+        calls.push_back("GetShortPathName(" + Narrow(path) + ")");
+        if (!exists(path)) {
+            SetFakeLastError(kFakeFileNotFound);
+            return std::nullopt;
+        }
+        // A volume without short names answers the path itself.
+        auto it = shortNames.find(path);
+        return it == shortNames.end() ? path : it->second;
+    }
+
+    bool DeleteIfSame(const std::u16string& path, const FileIdentity& identity) override {
+        calls.push_back("DeleteIfSame(" + Narrow(path) + ")");
+        if (beforeDelete) beforeDelete(path);
+        if (links.count(path) || !files.count(path)) {
+            SetFakeLastError(links.count(path) ? kErrorFileInvalid : kFakeFileNotFound);
+            return false;
+        }
+        if (held.count(path) || heldLogs.count(path)) {
+            SetFakeLastError(kFakeSharingViolation);
+            return false;
+        }
+        if (!(IdentityOf(path) == identity)) {
+            SetFakeLastError(kErrorFileInvalid);
+            return false;
+        }
+        files.erase(path);
+        return true;
+    }
+
+    bool RemoveEntry(const std::u16string& path) override {
+        calls.push_back("RemoveEntry(" + Narrow(path) + ")");
+        if (directories.count(path) || directories.count(path + u"\\")) {
+            SetFakeLastError(kFakeAccessDenied);
+            return false;
+        }
+        if (held.count(path) || heldLogs.count(path)) {
+            SetFakeLastError(kFakeSharingViolation);
+            return false;
+        }
+        // A link goes itself; what it points to stays.
+        links.erase(path);
+        files.erase(path);
+        return true;
+    }
+
+    std::unique_ptr<HeldLogFile> CreateHeldLog(const std::u16string& path) override {
+        calls.push_back("CreateHeldLog(" + Narrow(path) + ")");
+        if (exists(path) || plantedAtCreate.count(path)) {
+            SetFakeLastError(kFakeFileExists);
+            return nullptr;
+        }
+        if (!canCreate(path)) return nullptr;
+        newFile(path);
+        return std::make_unique<FakeHeldLog>(*this, path);
     }
 
     std::unique_ptr<HeldFile> HoldForReading(const std::u16string& path) override {
         calls.push_back("HoldForReading(" + Narrow(path) + ")");
         if (beforeHold) beforeHold(path);
-        if (!files.count(path) || openForWritingElsewhere.count(path)) return nullptr;
+        if (!files.count(path)) {
+            SetFakeLastError(kFakeFileNotFound);
+            return nullptr;
+        }
+        if (openForWritingElsewhere.count(path)) {
+            SetFakeLastError(kFakeSharingViolation);
+            return nullptr;
+        }
         return std::make_unique<FakeHeldFile>(*this, path);
+    }
+
+    // Someone else puts another file at `path`: same name, another identity.
+    void Replace(const std::u16string& path, std::string contents) {
+        files[path] = std::move(contents);
+        identities[path] = nextIdentity_++;
+    }
+    FileIdentity IdentityOf(const std::u16string& path) const {
+        auto it = identities.find(path);
+        return FileIdentity{0x5E41, it == identities.end() ? 0 : it->second};
     }
 
     // Names that something else takes between the existence test and the creation.
     std::set<std::u16string> plantedAtCreate;
+    // Links planted at a name, by what they point to; a link makes the name exist.
+    std::map<std::u16string, std::u16string> links;
+    std::map<std::u16string, std::u16string> shortNames;  // long path -> short path
+    std::map<std::u16string, std::uint64_t> identities;   // the file index of each file
+    // What someone does between the release of the package and its deletion.
+    std::function<void(const std::u16string&)> beforeDelete;
+    std::set<std::u16string> heldLogs;  // log files created and held by the run
     // What another process does just before the hold is taken, and the files it keeps open for
     // writing.
     std::function<void(const std::u16string&)> beforeHold;
@@ -310,13 +445,35 @@ class FakeFileSystem : public FileSystem {
     bool readFails = false;              // a held file's content cannot be read
 
   private:
-    bool canCreate(const std::u16string& path) {
-        if (readOnlyPaths.count(path) || directories.count(path) || held.count(path)) return false;
+    bool exists(const std::u16string& path) const {
+        return files.count(path) || directories.count(path) || links.count(path);
+    }
+    bool folderExists(const std::u16string& path) const {
         auto slash = path.find_last_of(u"\\/");
         if (slash == std::u16string::npos) return true;
-        std::u16string dir = path.substr(0, slash + 1);
-        return directories.count(dir) || directories.count(path.substr(0, slash));
+        return directories.count(path.substr(0, slash + 1)) ||
+               directories.count(path.substr(0, slash));
     }
+    // As CreateFileW fails: a directory or a read-only file is denied, a file someone holds is
+    // shared against, a missing folder is not found.
+    bool canCreate(const std::u16string& path) {
+        ErrorCode error = 0;
+        if (readOnlyPaths.count(path) || directories.count(path)) {
+            error = kFakeAccessDenied;
+        } else if (held.count(path) || heldLogs.count(path)) {
+            error = kFakeSharingViolation;
+        } else if (!folderExists(path)) {
+            error = kFakePathNotFound;
+        }
+        if (error != 0) SetFakeLastError(error);
+        return error == 0;
+    }
+    std::unique_ptr<FakeFile> newFile(const std::u16string& path) {
+        files[path].clear();
+        identities[path] = nextIdentity_++;
+        return std::make_unique<FakeFile>(files[path], diskRoom);
+    }
+    std::uint64_t nextIdentity_ = 1;
 };
 
 inline FakeHeldFile::FakeHeldFile(FakeFileSystem& files, std::u16string path)
@@ -327,13 +484,24 @@ inline FakeHeldFile::FakeHeldFile(FakeFileSystem& files, std::u16string path)
 inline FakeHeldFile::~FakeHeldFile() { files_.held.erase(files_.held.find(path_)); }
 
 inline ContentCheck FakeHeldFile::Compare(const void* data, std::size_t size) {
-    if (files_.readFails) return ContentCheck::Unreadable;
     auto it = files_.files.find(path_);
-    if (it == files_.files.end()) return ContentCheck::Unreadable;
+    if (files_.readFails || it == files_.files.end()) {
+        SetFakeLastError(kFakeReadFault);
+        return ContentCheck::Unreadable;
+    }
     return it->second == std::string(static_cast<const char*>(data), size)
                ? ContentCheck::Same
                : ContentCheck::Different;
 }
+
+inline std::optional<FileIdentity> FakeHeldFile::Identity() { return files_.IdentityOf(path_); }
+
+inline FakeHeldLog::FakeHeldLog(FakeFileSystem& files, std::u16string path)
+    : files_(files), path_(std::move(path)) {
+    files_.heldLogs.insert(path_);
+}
+
+inline FakeHeldLog::~FakeHeldLog() { files_.heldLogs.erase(path_); }
 
 class FakeBoxes : public MessageBoxes {
   public:
@@ -366,8 +534,13 @@ class FakeProcesses : public ProcessList {
     int snapshots = 0;
     bool Snapshot(std::vector<ProcessEntry>& entries) override {
         ++snapshots;
-        if (unreadable) return false;
+        if (unreadable) {
+            SetFakeLastError(kFakeAccessDenied);
+            return false;
+        }
         entries = running;
+        // The walk through a snapshot ends when Process32NextW fails with "no more files".
+        SetFakeLastError(kFakeNoMoreFiles);
         return true;
     }
 };

@@ -104,6 +104,7 @@ TEST_F(ExtractTest, NoTemporaryNameLeavesPathEmpty) {
     SetTemporaryNameCounter(kTemporaryNameLimit);
     platform.files.files[kSystemTemp + u"MSP32767"] = "x";
     EXPECT_EQ(ExtractToTemporary(false), "");
+    EXPECT_EQ(platform.thread.lastError, 80u);  // every name taken, not the last test's code
 
     // Exhausted stays exhausted for the rest of the process.
     platform.files.files.clear();
@@ -136,16 +137,17 @@ TEST_F(ExtractTest, FailuresKeepTheChosenNameAndCreateNothing) {
         bool hasPackage;
         std::string package;
         std::string expectedPath;
+        ErrorCode error;  // the last-error value the failing call leaves (0: none)
     };
     const std::string bytes = "\xD0\xCF\x11\xE0 bytes";
     const Case cases[] = {
-        {"MissingResourceTemporary", u"", false, bytes, "C:\\users\\me\\Temp\\MSP1"},
+        {"MissingResourceTemporary", u"", false, bytes, "C:\\users\\me\\Temp\\MSP1", 1813},
         {"MissingResourceGiven", u"C:\\users\\me\\Temp\\out.msp", false, bytes,
-         "C:\\users\\me\\Temp\\out.msp"},
-        {"EmptyResource", u"", true, "", "C:\\users\\me\\Temp\\MSP1"},
+         "C:\\users\\me\\Temp\\out.msp", 1813},
+        {"EmptyResource", u"", true, "", "C:\\users\\me\\Temp\\MSP1", 0},
         {"GivenPathInMissingDirectory", u"C:\\nowhere\\out.msp", true, bytes,
-         "C:\\nowhere\\out.msp"},
-        {"GivenPathIsADirectory", kSystemTemp, true, bytes, "C:\\users\\me\\Temp\\"},
+         "C:\\nowhere\\out.msp", 3},
+        {"GivenPathIsADirectory", kSystemTemp, true, bytes, "C:\\users\\me\\Temp\\", 5},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -157,6 +159,9 @@ TEST_F(ExtractTest, FailuresKeepTheChosenNameAndCreateNothing) {
         EXPECT_FALSE(ExtractPatchPackage(path));
         EXPECT_EQ(Narrow(path), c.expectedPath);
         EXPECT_TRUE(fresh.files.files.empty());
+        if (c.error != 0) {
+            EXPECT_EQ(fresh.thread.lastError, c.error);
+        }
     }
 }
 
@@ -166,6 +171,7 @@ TEST_F(ExtractTest, ShortWriteLeavesThePartWritten) {
     EXPECT_FALSE(ExtractPatchPackage(path));
     EXPECT_EQ(Narrow(path), "C:\\users\\me\\Temp\\MSP1");
     EXPECT_EQ(platform.files.files.at(path), platform.resources.package.substr(0, 5));
+    EXPECT_EQ(platform.thread.lastError, 112u);  // the disk is full
 }
 
 TEST_F(ExtractTest, GivenPathIsOverwrittenWithoutTemporaryName) {

@@ -173,7 +173,21 @@ TEST_F(InstallTest, EarlyStopsReportAndLeaveThePackage) {
     };
     const Case cases[] = {
         {"NoPackageResource", [](InstallTest& t) { t.fake.resources.hasPackage = false; },
-         "300: service pack 0", false},
+         "300: service pack 1813", false},
+        {"NoTemporaryNameLeft",
+         [](InstallTest& t) {
+             SetTemporaryNameCounter(kTemporaryNameLimit);
+             t.fake.files.files[u"C:\\users\\me\\Temp\\MSP32767"] = "taken";
+         },
+         "300: service pack 80", false},
+        {"SummaryRefused",
+         [](InstallTest& t) { t.fake.installer.packages[kPackage].openResult = 1627; },
+         "300: service pack 1627", true},
+        {"KeywordsUnreadable",
+         [](InstallTest& t) {
+             t.fake.installer.packages[kPackage].forcedResult[kSummaryKeywords] = 1610;
+         },
+         "300: service pack 1610", true},
         {"KeywordsWithoutSemicolon", [](InstallTest& t) { t.Keywords(u"2.0.0.0"); },
          "300: service pack 4316", true},
         {"KeywordsStartingWithSemicolon", [](InstallTest& t) { t.Keywords(u";1.0.0.0,"); },
@@ -182,7 +196,7 @@ TEST_F(InstallTest, EarlyStopsReportAndLeaveThePackage) {
          [](InstallTest& t) {
              t.fake.installer.packages[kPackage].forcedResult[kSummaryTemplate] = 1610;
          },
-         "300: service pack 0", true},
+         "300: service pack 1610", true},
         {"NoTargetInstalled", [](InstallTest& t) { t.fake.installer.products.clear(); },
          "307: service pack service pack", true},
     };
@@ -191,6 +205,8 @@ TEST_F(InstallTest, EarlyStopsReportAndLeaveThePackage) {
         Reset();
         Product(u"{A}", u"Alpha", u"1.0.0.0");
         c.arrange(*this);
+        // Left by an earlier, unrelated call (an environment lookup): never what a box shows.
+        fake.thread.lastError = 203;
         EXPECT_FALSE(InstallPatch());
         EXPECT_EQ(Shown(), std::vector<std::string>{c.shown});
         EXPECT_TRUE(InstallCalls().empty());
@@ -340,6 +356,7 @@ TEST_F(InstallTest, ALogPathThatDoesNotFitLogsWithoutAFile) {
         Reset();
         // Only the log asks the system; the package goes where TMP says.
         fake.files.tempPath = u"C:\\" + std::u16string(c.directoryLength - 4, u'd') + u"\\";
+        fake.files.directories.insert(fake.files.tempPath);
         MovePackageTo(u"D:\\t");
         Product(u"{A}", u"Alpha", u"1.0.0.0");
         EXPECT_TRUE(InstallPatch());
@@ -407,7 +424,7 @@ TEST_F(InstallTest, ThePackageIsHeldWhileTheRunUsesIt) {
         heldAtConfigure.push_back(fake.files.held.count(kPackage) == 1);
         // Someone tries to write or delete it now.
         EXPECT_EQ(fake.files.OpenForWriting(kPackage), nullptr);
-        EXPECT_FALSE(fake.files.DeleteFile(kPackage));
+        EXPECT_FALSE(fake.files.DeleteIfSame(kPackage, fake.files.IdentityOf(kPackage)));
     };
     Product(u"{A}", u"Alpha", u"1.0.0.0");
     EXPECT_TRUE(InstallPatch());
@@ -426,18 +443,10 @@ TEST_F(InstallTest, APackageSwappedBeforeTheHoldStopsTheRun) {
     const Case cases[] = {
         {"Replaced",
          [](InstallTest& t) { t.fake.files.files[kPackage] = "someone else's package"; }, 1006},
+        // The codes are the ones the failing open leaves.
         {"StillOpenForWriting",
-         [](InstallTest& t) {
-             t.fake.files.openForWritingElsewhere.insert(kPackage);
-             t.fake.thread.lastError = 32;
-         },
-         32},
-        {"Removed",
-         [](InstallTest& t) {
-             t.fake.files.files.erase(kPackage);
-             t.fake.thread.lastError = 2;
-         },
-         2},
+         [](InstallTest& t) { t.fake.files.openForWritingElsewhere.insert(kPackage); }, 32},
+        {"Removed", [](InstallTest& t) { t.fake.files.files.erase(kPackage); }, 2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -452,6 +461,155 @@ TEST_F(InstallTest, APackageSwappedBeforeTheHoldStopsTheRun) {
             EXPECT_EQ(call.find("Summary"), std::string::npos);
         fake.files.beforeHold = nullptr;
         fake.files.openForWritingElsewhere.clear();
+    }
+}
+
+const std::u16string kAlphaLog = u"C:\\users\\me\\Temp\\Alpha.log";
+
+TEST_F(InstallTest, TheLogIsMadeAfreshAndHeldUntilTheInstallerReturns) {
+    // A link planted at the log's name, pointing at a file the installer must never write.
+    fake.files.files[u"C:\\Windows\\win.ini"] = "system settings";
+    fake.files.links[kAlphaLog] = u"C:\\Windows\\win.ini";
+    std::vector<std::string> events, logCalls;
+    fake.installer.onEnableLog = [&](const char16_t* path) {
+        for (const std::string& call : fake.files.calls)
+            if (path && call.find("Alpha.log") != std::string::npos) logCalls.push_back(call);
+        events.push_back("enable " + (path ? Narrow(path) : "null") +
+                         (fake.files.heldLogs.count(kAlphaLog) ? " held" : "") +
+                         (fake.files.links.count(kAlphaLog) ? " link" : ""));
+    };
+    fake.installer.onConfigure = [&] {
+        events.push_back(fake.files.heldLogs.count(kAlphaLog) ? "configure held" : "configure");
+        EXPECT_FALSE(fake.files.RemoveEntry(kAlphaLog));  // nobody can take it away now
+    };
+    Product(u"{A}", u"Alpha", u"1.0.0.0");
+    EXPECT_TRUE(InstallPatch());
+    EXPECT_EQ(events, (std::vector<std::string>{
+                          "enable C:\\users\\me\\Temp\\Alpha.log held", "configure held",
+                          "enable null",  // the closing EnableInstallerLog(0x4000)
+                      }));
+    EXPECT_EQ(logCalls,
+              (std::vector<std::string>{"RemoveEntry(C:\\users\\me\\Temp\\Alpha.log)",
+                                        "CreateHeldLog(C:\\users\\me\\Temp\\Alpha.log)"}));
+    EXPECT_TRUE(fake.files.heldLogs.empty());  // released once configured
+    EXPECT_EQ(fake.files.files.at(kAlphaLog), "");
+    EXPECT_EQ(fake.files.files.at(u"C:\\Windows\\win.ini"), "system settings");
+    EXPECT_EQ(Shown(), std::vector<std::string>{"301: service pack Alpha"});
+}
+
+TEST_F(InstallTest, ALogThatCannotBeMadeSafeIsNoFileAndTheProductIsStillPatched) {
+    struct Case {
+        const char* name;
+        std::function<void(InstallTest&)> arrange;
+    };
+    const Case cases[] = {
+        {"FolderOfThatName", [](InstallTest& t) { t.fake.files.directories.insert(kAlphaLog); }},
+        {"TakenBetweenRemovalAndCreation",
+         [](InstallTest& t) { t.fake.files.plantedAtCreate.insert(kAlphaLog); }},
+        {"NameHeldByAnother", [](InstallTest& t) { t.fake.files.held.insert(kAlphaLog); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Reset();
+        Product(u"{A}", u"Alpha", u"1.0.0.0");
+        c.arrange(*this);
+        EXPECT_TRUE(InstallPatch());
+        EXPECT_EQ(InstallCalls().at(0), "EnableInstallerLog(4096,null,0)");
+        EXPECT_EQ(InstallCalls().size(), 5u);
+        EXPECT_EQ(Shown(), std::vector<std::string>{"301: service pack Alpha"});
+        EXPECT_EQ(fake.files.files.count(kAlphaLog), 0u);
+        fake.files.held.clear();
+        fake.files.plantedAtCreate.clear();
+        fake.files.directories.erase(kAlphaLog);
+    }
+}
+
+TEST_F(InstallTest, ProductsOfOneNameGetALogEach) {
+    Keywords(u"2.0.0.0;1.0.0.0,", u"{A};{B};{C};{A};{A}");
+    Product(u"{A}", u"Alpha", u"1.0.0.0");
+    Product(u"{B}", u"Alpha", u"1.0.0.0");
+    Product(u"{C}", u"ALPHA", u"1.0.0.0");  // the same file to Windows
+    EXPECT_TRUE(InstallPatch());
+    std::vector<std::string> logs;
+    for (const std::string& call : InstallCalls())
+        if (call.rfind("EnableInstallerLog(4096", 0) == 0) logs.push_back(call);
+    EXPECT_EQ(logs, (std::vector<std::string>{
+                        "EnableInstallerLog(4096,C:\\users\\me\\Temp\\Alpha.log,0)",
+                        "EnableInstallerLog(4096,C:\\users\\me\\Temp\\Alpha {B}.log,0)",
+                        "EnableInstallerLog(4096,C:\\users\\me\\Temp\\ALPHA {C}.log,0)",
+                        "EnableInstallerLog(4096,C:\\users\\me\\Temp\\Alpha {A}.log,0)",
+                        // Listed three times: rather no file than the first one's log lost.
+                        "EnableInstallerLog(4096,null,0)",
+                    }));
+}
+
+TEST_F(InstallTest, OnlyTheHeldPackageIsDeleted) {
+    struct Case {
+        const char* name;
+        std::function<void(InstallTest&)> swap;  // between the release and the deletion
+        std::string left;                        // "" when nothing is left at the name
+    };
+    const Case cases[] = {
+        {"Untouched", [](InstallTest&) {}, ""},
+        {"AnotherFileInItsPlace",
+         [](InstallTest& t) { t.fake.files.Replace(kPackage, "someone else's file"); },
+         "someone else's file"},
+        {"ALinkInItsPlace",
+         [](InstallTest& t) {
+             t.fake.files.files.erase(kPackage);
+             t.fake.files.links[kPackage] = u"C:\\Windows\\win.ini";
+         },
+         "link"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Reset();
+        fake.files.files[u"C:\\Windows\\win.ini"] = "system settings";
+        fake.files.links.clear();
+        Product(u"{A}", u"Alpha", u"1.0.0.0");
+        fake.files.beforeDelete = [&](const std::u16string&) { c.swap(*this); };
+        EXPECT_TRUE(InstallPatch());
+        const std::string left = fake.files.links.count(kPackage) ? "link"
+                                 : PackageLeft()                  ? fake.files.files.at(kPackage)
+                                                                  : "";
+        EXPECT_EQ(left, c.left);
+        EXPECT_EQ(fake.files.files.at(u"C:\\Windows\\win.ini"), "system settings");
+    }
+    fake.files.beforeDelete = nullptr;
+}
+
+TEST_F(InstallTest, PatchNamesOnePackageEvenWithASemicolonInItsPath) {
+    struct Case {
+        const char* name;
+        std::u16string shortName;  // empty: the volume keeps no short names
+        std::vector<std::string> shown;
+        std::string patch;  // the PATCH value handed to the installer; empty: none
+    };
+    const Case cases[] = {
+        {"ShortNameWithout", u"C:\\A_B~1\\MSP1", {"301: service pack Alpha"}, "C:\\A_B~1\\MSP1"},
+        {"NoShortName", u"", {"300: service pack 123"}, ""},
+        {"ShortNameWithOneToo", u"C:\\a;b\\MSP1", {"300: service pack 123"}, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Reset();
+        MovePackageTo(u"C:\\a;b");
+        fake.files.shortNames.clear();
+        if (!c.shortName.empty()) fake.files.shortNames[u"C:\\a;b\\MSP1"] = c.shortName;
+        Product(u"{A}", u"Alpha", u"1.0.0.0");
+        EXPECT_TRUE(InstallPatch());
+        EXPECT_EQ(Shown(), c.shown);
+        std::vector<std::string> configured;
+        for (const std::string& call : InstallCalls())
+            if (call.rfind("Configure", 0) == 0) configured.push_back(call);
+        if (c.patch.empty()) {
+            // Neither the log nor the installer is asked.
+            EXPECT_EQ(InstallCalls(), std::vector<std::string>{"EnableInstallerLog(16384,null,0)"});
+        } else {
+            EXPECT_EQ(configured, std::vector<std::string>{
+                                      "ConfigureProductWithCommandLine({A},0,5,PATCH=\"" + c.patch +
+                                      "\" REBOOTPROMPT=S FILESINUSETEXT=\"Close these:\")"});
+        }
     }
 }
 

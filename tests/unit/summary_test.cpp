@@ -155,6 +155,7 @@ TEST_F(SummaryReaderTest, FailedReadsAssignNothingAndCloseOnce) {
     std::u16string codes = u"keep";
     EXPECT_FALSE(ReadTargetProductCodes(kPackage, codes));
     EXPECT_EQ(Narrow(codes), "keep");
+    EXPECT_EQ(platform.thread.lastError, 1610u);  // the installer's result is the reason
     EXPECT_EQ(
         platform.installer.calls,
         (std::vector<std::string>{"OpenSummaryInfo(C:\\users\\me\\Temp\\MSP1)",
@@ -164,13 +165,17 @@ TEST_F(SummaryReaderTest, FailedReadsAssignNothingAndCloseOnce) {
 TEST_F(SummaryReaderTest, UnopenablePackageReadsNothing) {
     Summary().openResult = 1620;
     std::u16string codes = u"keep", upgrade = u"keep", accepted = u"keep";
-    platform.thread.lastError = 5;
+    // Each failure leaves the installer's own result, never what an earlier call left.
+    platform.thread.lastError = 203;
     EXPECT_EQ(OpenPatchSummary(kPackage), 0u);
+    EXPECT_EQ(platform.thread.lastError, 1620u);
+    platform.thread.lastError = 203;
     EXPECT_FALSE(ReadTargetProductCodes(kPackage, codes));
+    EXPECT_EQ(platform.thread.lastError, 1620u);
     EXPECT_FALSE(ReadPatchVersions(kPackage, upgrade, accepted));
     EXPECT_FALSE(ReadPatchVersions(u"C:\\not\\there.msp", upgrade, accepted));
+    EXPECT_EQ(platform.thread.lastError, 1627u);
     EXPECT_EQ(Narrow(codes + upgrade + accepted), "keepkeepkeep");
-    EXPECT_EQ(platform.thread.lastError, 5u);  // the reader sets none of its own here
     EXPECT_EQ(platform.installer.closeCount, 0);
     for (const auto& call : platform.installer.calls)
         EXPECT_EQ(call.rfind("OpenSummaryInfo", 0), 0u) << call;
@@ -192,7 +197,9 @@ TEST_F(SummaryReaderTest, PathIsMadeAbsoluteWithin260Characters) {
     const std::u16string tooLong = longest + u"p";
     platform.installer.packages[tooLong].properties[kSummaryTemplate] = u"{B}";
     EXPECT_FALSE(ReadTargetProductCodes(tooLong, codes));
-    EXPECT_EQ(OpenPatchSummary(u""), 0u);  // what information mode passes after no extraction
+    EXPECT_EQ(platform.thread.lastError, 206u);
+    EXPECT_EQ(OpenPatchSummary(u""), 0u);        // what information mode passes after no extraction
+    EXPECT_EQ(platform.thread.lastError, 123u);  // as GetFullPathNameW leaves it
     EXPECT_TRUE(platform.installer.calls.empty());
     EXPECT_EQ(Narrow(codes), "{A}");
 }
