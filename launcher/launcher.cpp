@@ -90,6 +90,7 @@ void RunSelectedModes(LaunchOptions& options, const LaunchModes& modes) {
 
 std::int32_t LauncherMain(ModuleHandle instance) {
     ModuleInstance = instance;
+    BoxesAreSeen = CurrentPlatform().boxes->UserCanSeeBoxes();
     ParseCommandLine();
     RunSelectedModes(Options, LaunchModes::Real());
     Targets.clear();

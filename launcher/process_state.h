@@ -22,5 +22,9 @@ extern ModuleHandle ModuleInstance;
 extern TargetList Targets;
 extern std::u16string CurrentProductName;
 extern LaunchOptions Options;
+// Decided once at start-up: false where no user can see a box this process shows. Result
+// boxes are then silenced as in a quiet run, and the running-application prompt, which nobody
+// could answer, counts as cancelled.
+extern bool BoxesAreSeen;
 
 }  // namespace sp

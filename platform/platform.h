@@ -122,6 +122,9 @@ class MessageBoxes {
     // A box without owner window; answers the button pressed, 0 when it could not be shown.
     virtual std::int32_t Show(const std::u16string& text, const std::u16string& caption,
                               std::uint32_t flags) = 0;
+    // False when no user can see what this process shows, as for a service's process: a box
+    // there waits for an answer that never comes. True when the platform cannot tell.
+    virtual bool UserCanSeeBoxes() = 0;
 };
 
 struct ProcessEntry {

@@ -77,7 +77,8 @@ std::int32_t LoadResourceString(ModuleHandle module, std::uint32_t id, std::u16s
 }
 
 std::int32_t ShowMessage(std::uint32_t id) {
-    if (Options.quiet) return kAnswerNo;
+    // Where nobody can see a box, nobody would ever close it: the same as a quiet run.
+    if (Options.quiet || !BoxesAreSeen) return kAnswerNo;
     // No caller passes an id outside the catalog; should one arrive, nothing is shown.
     const CatalogRow* row = FindRow(id);
     if (!row) return 0;

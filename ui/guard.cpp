@@ -48,10 +48,13 @@ std::u16string BuildPrompt(const char16_t* displayName) {
 
 // Prompts while `exeName` runs. False when the user gave up on it; an answer that is neither
 // Retry nor Cancel (0: the box could not be shown) counts as giving up, so that a box that
-// cannot appear never leads to prompting without end.
+// cannot appear never leads to prompting without end. Where no user can see the prompt, it is
+// not shown and counts as Cancel at once: waiting would last until someone killed the run, and
+// retrying later is the deployment tool's business.
 bool WaitWhileRunning(const char16_t* exeName, const std::u16string& prompt,
                       const std::u16string& caption) {
     while (IsProcessRunning(exeName)) {
+        if (!BoxesAreSeen) return false;
         std::int32_t answer = CurrentPlatform().boxes->Show(prompt, caption, kBoxRetryCancel);
         if (answer != kAnswerRetry) return false;
     }

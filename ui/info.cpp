@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "launcher/process_state.h"
 #include "package/summary.h"
 #include "package/temporary_package.h"
 #include "platform/platform.h"
@@ -28,7 +29,8 @@ void ShowPatchInfo() {
 
     std::u16string text = u"Products:\n" + productCodes + u"\nTarget:\n\t" + acceptedVersions +
                           u"\nUpgrade:\n\t" + upgradeVersion + u")";
-    CurrentPlatform().boxes->Show(text, u"Info", kBoxInfoMode);
+    // A box nobody can see would keep the process waiting until it is killed.
+    if (BoxesAreSeen) CurrentPlatform().boxes->Show(text, u"Info", kBoxInfoMode);
 }
 
 }  // namespace sp

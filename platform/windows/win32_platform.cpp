@@ -12,6 +12,7 @@
 #include "platform/windows/msi_installer.h"
 #include "platform/windows/system_function.h"
 #include "platform/windows/wide.h"
+#include "platform/windows/window_station.h"
 #include "platform/windows/windows_api.h"
 
 namespace sp::win32 {
@@ -221,6 +222,7 @@ class Win32MessageBoxes : public MessageBoxes {
                       std::uint32_t flags) override {
         return ::MessageBoxW(nullptr, Wide(text), Wide(caption), flags);
     }
+    bool UserCanSeeBoxes() override { return ProcessWindowStationIsVisible(); }
 };
 
 class Win32ProcessList : public ProcessList {

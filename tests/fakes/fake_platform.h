@@ -523,6 +523,14 @@ class FakeBoxes : public MessageBoxes {
         return 1;
     }
 
+    // What the platform answers about the window station; how often it was asked.
+    bool userCanSee = true;
+    int userCanSeeQueries = 0;
+    bool UserCanSeeBoxes() override {
+        ++userCanSeeQueries;
+        return userCanSee;
+    }
+
   private:
     std::size_t next_ = 0;
 };

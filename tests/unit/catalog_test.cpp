@@ -77,6 +77,7 @@ class CatalogTest : public ::testing::Test {
     }
     ~CatalogTest() override {
         Options = LaunchOptions{};
+        BoxesAreSeen = true;
         CurrentProductName.clear();
     }
 
@@ -164,6 +165,24 @@ TEST_F(CatalogTest, QuietAnswersNoWithoutReadingAnything) {
     EXPECT_TRUE(fake.boxes.shown.empty());
     EXPECT_TRUE(fake.resources.loadedIds.empty());
     EXPECT_EQ(fake.thread.lastErrorReads, 0);
+}
+
+TEST_F(CatalogTest, BoxesNobodySeesAnswerAsQuietRunsDo) {
+    BoxesAreSeen = false;
+    for (bool quiet : {false, true}) {
+        Options.quiet = quiet;
+        for (std::uint32_t id : {300u, 301u, 306u, 307u, 308u, 309u, 310u}) {
+            EXPECT_EQ(ShowMessage(id), kAnswerNo) << id;
+        }
+    }
+    BoxesAreSeen = true;
+    EXPECT_TRUE(fake.boxes.shown.empty());
+    EXPECT_TRUE(fake.resources.loadedIds.empty());
+    EXPECT_EQ(fake.thread.lastErrorReads, 0);
+    // Only where they are seen do they show again.
+    Options.quiet = false;
+    ShowMessage(300);
+    EXPECT_EQ(fake.boxes.shown.size(), 1u);
 }
 
 // A loader that leaves its own last-error value behind, as a failing platform lookup does.

@@ -30,7 +30,10 @@ class GuardTest : public ::testing::Test {
         fake.resources.strings[321] = kPromptFormat;
         fake.processes.running = {{4, u"System"}, {1200, u"explorer.exe"}};
     }
-    ~GuardTest() override { Options = LaunchOptions{}; }
+    ~GuardTest() override {
+        Options = LaunchOptions{};
+        BoxesAreSeen = true;
+    }
 
     void Run(const std::u16string& exe, std::uint32_t pid = 3000) {
         fake.processes.running.push_back({pid, exe});
@@ -117,6 +120,35 @@ TEST_F(GuardTest, PromptsEvenWhenQuiet) {
     fake.boxes.answers = {kAnswerCancel};
     EXPECT_FALSE(WaitForBlockingApplications());
     EXPECT_EQ(fake.boxes.shown.size(), 1u);
+}
+
+// Nobody could answer the prompt: each watched application that runs counts as cancelled at its
+// first check, without a box, a retry or a second look.
+TEST_F(GuardTest, WhereNobodySeesThePromptARunningApplicationIsCancelledAtOnce) {
+    struct Case {
+        const char* what;
+        std::vector<ProcessEntry> running;
+        bool unreadable;
+        bool answer;
+    };
+    const std::vector<Case> cases = {
+        {"none", {}, false, true},
+        {"first", {{10, u"dmill.exe"}}, false, false},
+        {"second", {{11, u"Partsmith.exe"}}, false, false},
+        {"both", {{10, u"dmill.exe"}, {11, u"partsmith.exe"}}, false, false},
+        {"unreadable list", {}, true, false},
+    };
+    for (const Case& c : cases) {
+        fakes::FakePlatform local;
+        local.resources.strings = fake.resources.strings;
+        local.processes.running = c.running;
+        local.processes.unreadable = c.unreadable;
+        local.boxes.answers = {kAnswerRetry, kAnswerRetry};  // never asked
+        BoxesAreSeen = false;
+        EXPECT_EQ(WaitForBlockingApplications(), c.answer) << c.what;
+        EXPECT_TRUE(local.boxes.shown.empty()) << c.what;
+        EXPECT_EQ(local.processes.snapshots, 2) << c.what;
+    }
 }
 
 TEST_F(GuardTest, BoxThatCannotBeShownEndsTheLoop) {

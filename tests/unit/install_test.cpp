@@ -36,6 +36,7 @@ class InstallTest : public ::testing::Test {
     }
     ~InstallTest() override {
         Options = LaunchOptions{};
+        BoxesAreSeen = true;
         Targets.clear();
     }
 
@@ -307,6 +308,57 @@ TEST_F(InstallTest, CancelInThePromptReportsTheUserExitAndInstallsNothing) {
               (std::vector<std::string>{"Running: Draftmill\n", "300: service pack 1602"}));
     EXPECT_TRUE(InstallCalls().empty());
     EXPECT_TRUE(PackageLeft());
+}
+
+// Where nobody can see the prompt, a watched application that runs stops the run exactly as
+// Cancel does, minus the two boxes: the same calls, the same files, the same last error.
+TEST_F(InstallTest, UnseenPromptStopsTheRunAsCancelWithoutAnyBox) {
+    for (bool quiet : {false, true}) {
+        Reset();
+        Options.quiet = quiet;
+        fake.processes.running = {{7, u"dmill.exe"}, {8, u"partsmith.exe"}};
+        fake.boxes = fakes::FakeBoxes{};
+        fake.boxes.answers = {2, 2};
+        Product(u"{A}", u"Alpha", u"1.0.0.0");
+        EXPECT_FALSE(InstallPatch());
+        EXPECT_EQ(fake.boxes.shown.size(), quiet ? 2u : 3u);
+        // Handle numbers go on counting between runs: the calls are compared by count.
+        const std::size_t cancelledCalls = fake.installer.calls.size();
+        const auto cancelledFiles = fake.files.files;
+
+        Reset();
+        BoxesAreSeen = false;
+        Product(u"{A}", u"Alpha", u"1.0.0.0");
+        EXPECT_FALSE(InstallPatch());
+        BoxesAreSeen = true;
+        EXPECT_TRUE(fake.boxes.shown.empty());
+        EXPECT_EQ(fake.thread.lastError, kErrorInstallUserExit);
+        EXPECT_EQ(fake.installer.calls.size(), cancelledCalls);
+        EXPECT_TRUE(InstallCalls().empty());
+        EXPECT_EQ(fake.files.files, cancelledFiles);
+        EXPECT_TRUE(PackageLeft());
+    }
+}
+
+// With no watched application running, an unseen run is a quiet run.
+TEST_F(InstallTest, UnseenRunMakesTheQuietRunsCallsAndShowsNothing) {
+    Options.quiet = true;
+    Product(u"{A}", u"Alpha", u"1.0.0.0");
+    Product(u"{B}", u"Beta", u"0.1.0.0");
+    EXPECT_TRUE(InstallPatch());
+    const std::vector<std::string> quiet = InstallCalls();
+    const std::size_t quietCount = fake.installer.calls.size();
+
+    Reset();
+    Options.quiet = false;
+    BoxesAreSeen = false;
+    Product(u"{A}", u"Alpha", u"1.0.0.0");
+    Product(u"{B}", u"Beta", u"0.1.0.0");
+    EXPECT_TRUE(InstallPatch());
+    EXPECT_EQ(InstallCalls(), quiet);
+    EXPECT_EQ(fake.installer.calls.size(), quietCount);
+    EXPECT_TRUE(fake.boxes.shown.empty());
+    EXPECT_FALSE(PackageLeft());
 }
 
 TEST_F(InstallTest, QuietRunMakesTheSameCallsAndShowsNothing) {

@@ -11,6 +11,7 @@
 #include "package/extract.h"
 #include "tests/fakes/failing_allocation.h"
 #include "tests/fakes/fake_platform.h"
+#include "ui/catalog.h"
 
 namespace sp {
 namespace {
@@ -222,10 +223,22 @@ class LauncherMainTest : public ::testing::Test {
     void TearDown() override {
         Options = LaunchOptions{};
         Targets.clear();
+        BoxesAreSeen = true;
     }
     void CommandLine(std::vector<std::u16string> arguments) {
         arguments.insert(arguments.begin(), u"servicepack.exe");
         platform.commandLine.arguments = arguments;
+    }
+    // A package that targets {A} and accepts 1.0; {A} installed at 1.0 when `installed`.
+    static void SamplePackage(FakePlatform& machine, bool installed = true) {
+        auto& summary = machine.installer.packages[u"C:\\users\\me\\Temp\\MSP1"];
+        summary.properties[kSummaryKeywords] = u"2.0;1.0,";
+        summary.properties[kSummaryTemplate] = u"{A}";
+        if (installed) {
+            machine.installer.products[u"{A}"].properties = {{u"VersionString", u"1.0"},
+                                                             {u"ProductName", u"Alpha"}};
+        }
+        SetTemporaryNameCounter(1);
     }
     FakePlatform platform;
     int moduleToken = 0;
@@ -282,6 +295,64 @@ TEST_F(LauncherMainTest, InstallModeAnswersZeroWhateverItsOutcome) {
               1);
     EXPECT_TRUE(platform.boxes.shown.empty());
     EXPECT_TRUE(Targets.empty());
+}
+
+// The platform's answer "nobody can see this process's boxes", as for a service: no mode shows
+// a box, quiet or not, whatever the run meets. It is asked once per run.
+TEST_F(LauncherMainTest, WhereNobodySeesTheBoxesNoModeShowsOne) {
+    struct Case {
+        const char* what;
+        std::vector<std::u16string> arguments;
+        bool productInstalled;
+        bool draftmillRuns;
+        ErrorCode configureResult;
+    };
+    const std::vector<Case> cases = {
+        {"patched", {}, true, false, 0},
+        {"installer fails", {}, true, false, 1603},
+        {"no target", {}, false, false, 0},
+        {"watched application", {}, true, true, 0},
+        {"quiet, watched application", {u"/q"}, true, true, 0},
+        {"information", {u"/i"}, true, true, 0},
+        {"extraction and information", {u"/e", u"C:\\out\\sp.msp", u"/i"}, true, true, 0},
+    };
+    for (const Case& c : cases) {
+        FakePlatform local;
+        local.commandLine.arguments = std::vector<std::u16string>{u"servicepack.exe"};
+        local.commandLine.arguments->insert(local.commandLine.arguments->end(), c.arguments.begin(),
+                                            c.arguments.end());
+        local.files.directories.insert(u"C:\\out\\");
+        SamplePackage(local, c.productInstalled);
+        if (c.draftmillRuns) local.processes.running = {{7, u"dmill.exe"}};
+        local.installer.configureResult = c.configureResult;
+        local.boxes.userCanSee = false;
+
+        EXPECT_EQ(LauncherMain(&moduleToken), 0) << c.what;
+        EXPECT_TRUE(local.boxes.shown.empty()) << c.what;
+        EXPECT_EQ(local.boxes.userCanSeeQueries, 1) << c.what;
+        EXPECT_FALSE(BoxesAreSeen) << c.what;
+    }
+}
+
+// The watched application stops the unseen run as Cancel would: user exit, nothing configured,
+// the package left. Where the boxes are seen, the same run prompts.
+TEST_F(LauncherMainTest, WhereNobodySeesThePromptTheRunStopsAsOnCancel) {
+    for (bool seen : {false, true}) {
+        FakePlatform local;
+        SamplePackage(local);
+        local.processes.running = {{7, u"dmill.exe"}};
+        local.boxes.userCanSee = seen;
+        local.boxes.answers = {kAnswerCancel};
+
+        EXPECT_EQ(LauncherMain(&moduleToken), 0);
+        EXPECT_EQ(local.boxes.shown.size(), seen ? 2u : 0u);
+        EXPECT_EQ(local.thread.lastError, kErrorInstallUserExit);
+        for (const std::string& call : local.installer.calls) {
+            EXPECT_EQ(call.rfind("Configure", 0), std::string::npos) << call;
+            EXPECT_EQ(call.rfind("EnableInstallerLog", 0), std::string::npos) << call;
+        }
+        EXPECT_EQ(local.files.files.count(u"C:\\users\\me\\Temp\\MSP1"), 1u);
+    }
 }
 
 }  // namespace

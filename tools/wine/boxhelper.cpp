@@ -21,39 +21,6 @@
 
 namespace {
 
-std::wstring JsonString(const std::wstring& text) {
-    std::wstring out = L"\"";
-    for (wchar_t c : text) {
-        switch (c) {
-            case L'"':
-                out += L"\\\"";
-                break;
-            case L'\\':
-                out += L"\\\\";
-                break;
-            case L'\n':
-                out += L"\\n";
-                break;
-            case L'\r':
-                out += L"\\r";
-                break;
-            case L'\t':
-                out += L"\\t";
-                break;
-            default:
-                if (c < 0x20) {
-                    wchar_t escape[8];
-                    wsprintfW(escape, L"\\u%04x", static_cast<unsigned>(c));
-                    out += escape;
-                } else {
-                    out.push_back(c);
-                }
-        }
-    }
-    out.push_back(L'"');
-    return out;
-}
-
 std::wstring ClassOf(HWND window) {
     wchar_t name[64] = {};
     GetClassNameW(window, name, 64);

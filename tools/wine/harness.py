@@ -5,9 +5,10 @@ exist as invisible but readable windows) and kept as a pristine template. Every 
 gets its own copy of it, with its own wineserver, and everything started in it is killed when
 the case ends: a program left waiting on an invisible box would otherwise hang the run.
 
-Two small MinGW programs do what `wine` alone cannot: runner.exe reports a child's full
-32-bit exit status (wine keeps 8 bits), boxhelper.exe lists, reads and answers the message
-boxes of other processes in the prefix.
+Small MinGW programs do what `wine` alone cannot: runner.exe reports a child's full 32-bit
+exit status (wine keeps 8 bits), boxhelper.exe lists, reads and answers the message boxes of
+other processes in the prefix, stationrun.exe runs a program on a window station nobody sees
+and reports the boxes that appear there.
 """
 
 from __future__ import annotations
@@ -162,6 +163,29 @@ def _parse_runner_output(text: str) -> RunResult:
     return RunResult(exit_code, pid, text)
 
 
+@dataclasses.dataclass
+class UnseenRun:
+    """A run on a window station of its own, one that no user is shown (stationrun.exe)."""
+    exit_code: int | None  # None: the program outlived its timeout and was terminated
+    station_flags: str  # the new station's UOI_FLAGS dwFlags as its creator read them
+    boxes: list[dict]  # every dialog window that appeared on its desktop: pid, caption, text
+    output: str  # everything printed, the program's own output included
+
+
+def _parse_unseen_output(text: str) -> UnseenRun:
+    lines = text.splitlines()
+    errors = [line for line in lines if line.startswith("error=")]
+    if errors:
+        raise HarnessError(f"stationrun could not start the program: {errors[0]}")
+    created = [line for line in lines if line.startswith("created=")]
+    exits = [line[5:] for line in lines if line.startswith("exit=")]
+    if not created or not exits:
+        raise HarnessError(f"stationrun reported no station or no exit status: {text!r}")
+    boxes = [json.loads(line[4:]) for line in lines if line.startswith("box=")]
+    exit_code = None if exits[-1] == "timeout" else int(exits[-1])
+    return UnseenRun(exit_code, created[0].rpartition(" flags=")[2], boxes, text)
+
+
 class Started:
     """A program running in the background under runner.exe."""
 
@@ -301,6 +325,19 @@ class Prefix:
         started = Started(command, self.env(lc_all, native_msi), timeout=30, cwd=self.path)
         self._started.append(started)
         return started
+
+    def run_unseen(self, program, *args: str, cwd: str | None = None,
+                   lc_all: str | None = None, timeout: float = 30.0) -> UnseenRun:
+        """Runs `program` to its end on a new window station that no user is shown, as a
+        service's programs run, and gives every box that appeared there (boxes() never
+        sees them). The program is started directly: under Wine a grandchild would be back
+        on the default station."""
+        line = subprocess.list2cmdline(
+            [to_windows(program) if Path(str(program)).is_absolute() else str(program), *args])
+        command = [str(self.tools_dir / "stationrun.exe"), "--cwd", cwd or DEFAULT_CWD,
+                   "--timeout", str(int(timeout * 1000)), "--cmdline", line]
+        done = self.wine(*command, timeout=timeout + 30, lc_all=lc_all)
+        return _parse_unseen_output(done.stdout.decode("utf-8", errors="replace"))
 
     # Message boxes ---------------------------------------------------------------------
 
