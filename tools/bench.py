@@ -232,7 +232,14 @@ def extraction(m: Machine, rounds: int) -> Figure:
                   "at most 2x the write limit", resolved and ratio <= 2.0)
 
 
-def no_copy(m: Machine, rounds: int, exe: Path, package_name: str) -> Figure:
+def mapped_lazily(exe: Path) -> bool:
+    """Whether Wine maps the image page by page: sections aligned to pages in the file."""
+    return pefile.PE(str(exe), fast_load=True).OPTIONAL_HEADER.FileAlignment % 4096 == 0
+
+
+def no_copy(m: Machine, rounds: int, exe: Path, package: Path, package_name: str) -> Figure:
+    """/e against /pi in peak memory. A mapped image's package pages count once they are read,
+    so /e may add the package once; a copy of it would add it twice."""
     prefix = m.prefix
     extract, plain = Series("/e out.msp", "MiB"), Series("/pi", "MiB")
 
@@ -241,11 +248,15 @@ def no_copy(m: Machine, rounds: int, exe: Path, package_name: str) -> Figure:
         return m.peak_memory(prefix, exe, "/e", OUT)
 
     alternate(rounds, (run_extract, extract), (lambda: m.peak_memory(prefix, exe, "/pi"), plain))
+    pages = package.stat().st_size / MIB if mapped_lazily(exe) else 0.0
     above = max(e - p for e, p in zip(extract.values, plain.values))
     median_above = extract.median - plain.median
+    goal = '"/e" at most 1 MiB above "/pi"'
+    if pages:
+        goal = f'"/e" at most the package\'s pages ({pages:.2f} MiB) + 1 MiB above "/pi"'
     return Figure(f"no copy ({package_name})", [extract, plain],
-                  f"{median_above:+.2f} MiB (at most {above:+.2f} in a pair)",
-                  '"/e" at most 1 MiB above "/pi"', above <= 1.0)
+                  f"{median_above:+.2f} MiB (at most {above:+.2f} in a pair)", goal,
+                  above <= pages + 1.0)
 
 
 def information(m: Machine, rounds: int) -> Figure:
@@ -376,15 +387,6 @@ class GrowthRow:
     def writing(self) -> Series:
         return Series('"/e" beyond "/pi"', "ms",
                       [e - p for e, p in zip(self.extract.values, self.plain.values)])
-
-
-def package_growth(m: Machine, rounds: int, snapshot: Path) -> list[GrowthRow]:
-    """Every package size at both alignments; the two large ones with a third of the rounds."""
-    rows = []
-    for label, name in PACKAGE_SIZES:
-        count = rounds if label in ("sample", "24m") else max(2, rounds // 3)
-        rows += growth_of_package(m, count, snapshot, label, name)
-    return rows
 
 
 def growth_of_package(m: Machine, rounds: int, snapshot: Path, label: str,
@@ -601,6 +603,12 @@ def write_document(path: Path, part: str) -> None:
     path.write_text(head + part + tail, encoding="utf-8")
 
 
+def progress(text: str, clock_start: float) -> None:
+    """A line on standard error as each figure is done: the whole run takes a while."""
+    print(f"[{(time.monotonic() - clock_start) / 60:5.1f} min] {text}", file=sys.stderr,
+          flush=True)
+
+
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--build", type=Path, required=True,
@@ -615,18 +623,28 @@ def main() -> int:
     clock_start = time.monotonic()
     work = Path(tempfile.mkdtemp(prefix="servicepack-bench-"))
     machine = None
+    rows: list[GrowthRow] = []
     try:
         machine = Machine(args.build.resolve(), work)
         overhead, sections = launcher_overhead(machine)
         icons = icon_entries(machine.exe)
         snapshot = installed_snapshot(machine)
-        figures = [extraction(machine, args.rounds),
-                   no_copy(machine, args.rounds, machine.exe, "sample, 4.5 KB"),
-                   no_copy(machine, args.rounds, machine.big_exe, "24.6 MB package"),
-                   overhead,
-                   information(machine, args.rounds),
-                   install(machine, args.rounds, snapshot)]
-        rows = package_growth(machine, args.rounds, snapshot)
+        steps = [lambda: [extraction(machine, args.rounds)],
+                 lambda: [no_copy(machine, args.rounds, machine.exe, machine.package,
+                                  "sample, 4.5 KB")],
+                 lambda: [no_copy(machine, args.rounds, machine.big_exe, machine.big_package,
+                                  "24.6 MB package")],
+                 lambda: [overhead],
+                 lambda: [information(machine, args.rounds)],
+                 lambda: [install(machine, args.rounds, snapshot)]]
+        figures = []
+        for step in steps:
+            figures += step()
+            progress(f"{figures[-1].name}: {figures[-1].result}", clock_start)
+        for label, name in PACKAGE_SIZES:
+            rows += growth_of_package(machine, args.rounds if label in ("sample", "24m") else
+                                      max(2, args.rounds // 3), snapshot, label, name)
+            progress(f"growth at {name}", clock_start)
         figures += [*growth_goals(rows), *growth(machine, args.rounds)]
     finally:
         if machine:
