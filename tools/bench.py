@@ -171,25 +171,45 @@ def alternate(rounds: int, *runs):
                 target.values.append(number)
 
 
-def extraction(m: Machine, rounds: int) -> Figure:
-    """ "/e" beyond "/pi" against the write limit: the same bytes written with WriteFile from
-    memory the writer has already touched (write_probe heap). Beside them cp, and the write
-    probe with the package in its own image: written untouched, after touching every page,
-    after PrefetchVirtualMemory, in 1 MiB chunks."""
-    prefix = m.prefix
-    big = harness.to_windows(m.big_exe)
-    package = harness.to_windows(m.big_package)
-    probe_out = BENCH_DIR + "\\probe.msp"
-    copy_target = prefix.c_path(BENCH_DIR) / "copy.msp"
-    extract, plain = Series("/e out.msp", "ms"), Series("/pi", "ms")
-    limit = Series("write limit (WriteFile from touched memory)", "ms")
-    copy = Series("cp", "ms")
+def probe_run(m: Machine, fields: dict[str, Series], *args: str):
+    """A write-probe run whose fields (microseconds) go to the series named for them."""
+    def run():
+        m.clean(m.prefix)
+        values = m.probe(m.prefix, *args)
+        return [(series, values[field] / 1000.0) for field, series in fields.items()]
+    return run
+
+
+def image_probe_runs(m: Machine, out: str) -> tuple[list, list[Series]]:
+    """The write probe with the 24.6 MB package in its own image, linked like the product:
+    untouched, its pages touched first (timed apart), prefetched first, in 1 MiB pieces."""
     image = m.growth_dir / "write_probe_24m_4096.exe"
     untouched = Series("write probe, from its image untouched", "ms")
     touch = Series("... first touch of every page", "ms")
     touched = Series("... the write after it", "ms")
     prefetched = Series("... the write after PrefetchVirtualMemory", "ms")
-    chunked = Series("... written in 1 MiB chunks", "ms")
+    chunked = Series("... written in 1 MiB pieces", "ms")
+    write = "write_us"
+    runs = [(probe_run(m, {write: untouched}, image, "resource", out), None),
+            (probe_run(m, {"touch_us": touch, write: touched}, image, "resource", out,
+                       "--touch"), None),
+            (probe_run(m, {write: prefetched}, image, "resource", out, "--prefetch"), None),
+            (probe_run(m, {write: chunked}, image, "resource", out, "--chunk", "1048576"),
+             None)]
+    return runs, [untouched, touch, touched, prefetched, chunked]
+
+
+def extraction(m: Machine, rounds: int) -> Figure:
+    """ "/e" beyond "/pi" against the write limit: the same bytes written with WriteFile from
+    memory the writer has already touched (write_probe heap). Beside them cp and the write
+    probe from its own image."""
+    prefix = m.prefix
+    big = harness.to_windows(m.big_exe)
+    probe_out = BENCH_DIR + "\\probe.msp"
+    copy_target = prefix.c_path(BENCH_DIR) / "copy.msp"
+    extract, plain = Series("/e out.msp", "ms"), Series("/pi", "ms")
+    limit = Series("write limit (WriteFile from touched memory)", "ms")
+    copy = Series("cp", "ms")
 
     def run_extract():
         m.clean(prefix)
@@ -201,25 +221,12 @@ def extraction(m: Machine, rounds: int) -> Figure:
         subprocess.run(["cp", str(m.big_package), str(copy_target)], check=True)
         return (time.perf_counter() - start) * 1000.0
 
-    def probe(fields: dict[str, Series], *args):
-        """A write-probe run whose fields (microseconds) go to the series named for them."""
-        def run():
-            m.clean(prefix)
-            values = m.probe(prefix, *args)
-            return [(series, values[field] / 1000.0) for field, series in fields.items()]
-        return run
-
-    write = "write_us"
+    image_runs, image_series = image_probe_runs(m, probe_out)
     alternate(rounds, (run_extract, extract),
               (lambda: m.clock(prefix, "exit", big, "/pi"), plain),
-              (probe({write: limit}, m.write_probe, "heap", package, probe_out), None),
-              (run_copy, copy),
-              (probe({write: untouched}, image, "resource", probe_out), None),
-              (probe({"touch_us": touch, write: touched}, image, "resource", probe_out,
-                     "--touch"), None),
-              (probe({write: prefetched}, image, "resource", probe_out, "--prefetch"), None),
-              (probe({write: chunked}, image, "resource", probe_out, "--chunk", "1048576"),
-               None))
+              (probe_run(m, {"write_us": limit}, m.write_probe, "heap",
+                         harness.to_windows(m.big_package), probe_out), None),
+              (run_copy, copy), *image_runs)
     writing = Series('"/e out.msp" minus "/pi"', "ms",
                      [e - p for e, p in zip(extract.values, plain.values)])
     ratio = writing.median / limit.median
@@ -227,9 +234,8 @@ def extraction(m: Machine, rounds: int) -> Figure:
     result = f"{ratio:.2f}x the write limit" if resolved else \
         "not resolved (median difference <= 0)"
     result += f"; {writing.median / copy.median:.2f}x `cp`"
-    return Figure("extraction (24.6 MB)", [writing, limit, copy, extract, plain, untouched, touch,
-                                           touched, prefetched, chunked], result,
-                  "at most 2x the write limit", resolved and ratio <= 2.0)
+    return Figure("extraction (24.6 MB)", [writing, limit, copy, extract, plain, *image_series],
+                  result, "at most 2x the write limit", resolved and ratio <= 2.0)
 
 
 def mapped_lazily(exe: Path) -> bool:
