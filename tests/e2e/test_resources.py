@@ -115,6 +115,17 @@ def test_big_package_is_embedded_unchanged():
     assert msp.data == read_bytes(big_package)
 
 
+@pytest.mark.parametrize("which", ["SERVICEPACK_EXE", "SERVICEPACK_BIG_EXE"])
+def test_sections_are_page_aligned_in_the_file(which):
+    # Otherwise Wine reads the whole image, package and all, into memory at every start.
+    path = os.environ.get(which)
+    if not path:
+        pytest.skip(f"{which} is not set")
+    image = pefile.PE(path, fast_load=True)
+    assert image.OPTIONAL_HEADER.FileAlignment == 4096
+    assert all(s.PointerToRawData % 4096 == 0 for s in image.sections if s.SizeOfRawData)
+
+
 def test_metadata_text_is_the_source_file(resources):
     (txt,) = find(resources, "TXT", 206, 1046)
     assert txt.data == read_bytes(os.path.join(RESOURCES, "metadata.txt"))
