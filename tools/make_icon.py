@@ -3,9 +3,15 @@
 
 The design is a parcel (a box seen from slightly above, with a tape band) and a blue
 arrow coming down into it. Every image is drawn from the same vector description,
-anti-aliased by supersampling, then mapped onto one fixed 256-colour palette and stored
-as an 8-bit DIB with a 1-bit transparency (AND) mask, the format every version of the
-shell reads. The output is deterministic: the same script writes the same bytes.
+anti-aliased by supersampling, then mapped onto one fixed 256-colour palette.
+
+The 16, 32 and 48 pixel images are 8-bit DIBs with a 1-bit transparency (AND) mask, the
+format every icon reader takes: Windows 7's shell draws these sizes in lists, on the taskbar
+and in its icon views, and the convention for its icons is PNG compression for the 256 pixel
+image only. That one is PNG-compressed (the loader of Windows Vista and later reads it; it
+is a tenth of the DIB's size). The sizes in between (64, 96, 128) are left to the shell,
+which scales the 256 pixel image down for them. A DIB stores only the palette entries its
+pixels use. The output is deterministic: the same script writes the same bytes.
 
 Usage: make_icon.py [OUTPUT]   (default: resources/servicepack.ico beside this tool)
 """
@@ -13,8 +19,11 @@ Usage: make_icon.py [OUTPUT]   (default: resources/servicepack.ico beside this t
 import os
 import struct
 import sys
+import zlib
 
-SIZES = (16, 32, 48, 64, 96, 128, 256)
+SIZES = (16, 32, 48, 256)
+# Sizes stored PNG-compressed; every other size is a DIB.
+PNG_SIZES = (256,)
 
 # Design colours (R, G, B).
 BOX_TOP = (240, 180, 92)
@@ -148,27 +157,68 @@ def _nearest(colour, cache):
     return index
 
 
-def encode_image(size, rows, cache):
-    """One icon image: BITMAPINFOHEADER, palette, 8-bit colour rows and the AND mask,
-    rows bottom-up as DIBs are stored."""
+def indexed(rows, cache):
+    """Palette indices of one image, top row first; 0 (transparent black) where it is clear."""
+    return [[0 if c is None else _nearest(c, cache) for c in row] for row in rows]
+
+
+def encode_dib(size, pixels):
+    """One icon image as a DIB: BITMAPINFOHEADER, a palette of the colours it uses
+    (transparent black first), 8-bit colour rows and the AND mask, rows bottom-up as DIBs
+    are stored."""
     xor_stride = (size + 3) & ~3
     and_stride = ((size + 31) // 32) * 4
+    used = sorted({0} | {index for row in pixels for index in row})
+    slot = {index: n for n, index in enumerate(used)}
     xor = bytearray()
     mask = bytearray()
-    for row in reversed(rows):
+    for row in reversed(pixels):
         line = bytearray(xor_stride)
         bits = bytearray(and_stride)
-        for x, c in enumerate(row):
-            if c is None:
+        for x, index in enumerate(row):
+            if index == 0:
                 bits[x // 8] |= 0x80 >> (x % 8)
             else:
-                line[x] = _nearest(c, cache)
+                line[x] = slot[index]
         xor += line
         mask += bits
     header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 8, 0, len(xor) + len(mask),
-                         0, 0, 256, 0)
-    palette = b"".join(struct.pack("<BBBB", b, g, r, 0) for r, g, b in PALETTE)
+                         0, 0, len(used), 0)
+    palette = b"".join(struct.pack("<BBBB", PALETTE[i][2], PALETTE[i][1], PALETTE[i][0], 0)
+                       for i in used)
     return header + palette + bytes(xor) + bytes(mask)
+
+
+def _png_chunk(kind, data):
+    return (struct.pack(">I", len(data)) + kind + data
+            + struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF))
+
+
+def _filtered(lines, kind):
+    """The image data with one PNG filter on every row: 0 none, 2 up (4 bytes a pixel)."""
+    out = bytearray()
+    previous = bytes(len(lines[0]))
+    for line in lines:
+        out.append(kind)
+        out += line if kind == 0 else bytes((a - b) & 0xFF for a, b in zip(line, previous))
+        previous = line
+    return bytes(out)
+
+
+def encode_png(size, pixels):
+    """One icon image as a 32-bit RGBA PNG, transparent where the mask would be. Of the two
+    filters the one that compresses smaller is kept (deterministic: zlib at level 9)."""
+    lines = [b"".join(b"\0\0\0\0" if i == 0 else bytes(PALETTE[i]) + b"\xff" for i in row)
+             for row in pixels]
+    data = min((zlib.compress(_filtered(lines, kind), 9) for kind in (0, 2)), key=len)
+    header = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)
+    return (b"\x89PNG\r\n\x1a\n" + _png_chunk(b"IHDR", header) + _png_chunk(b"IDAT", data)
+            + _png_chunk(b"IEND", b""))
+
+
+def encode_image(size, rows, cache):
+    pixels = indexed(rows, cache)
+    return encode_png(size, pixels) if size in PNG_SIZES else encode_dib(size, pixels)
 
 
 def build_icon(sizes=SIZES):
@@ -178,7 +228,9 @@ def build_icon(sizes=SIZES):
     offset = 6 + 16 * len(images)
     for s, img in zip(sizes, images):
         dim = 0 if s >= 256 else s
-        out += struct.pack("<BBBBHHII", dim, dim, 0, 0, 1, 8, len(img), offset)
+        # The directory says 32 bits for the PNG image, what it decodes to.
+        bits = 32 if s in PNG_SIZES else 8
+        out += struct.pack("<BBBBHHII", dim, dim, 0, 0, 1, bits, len(img), offset)
         offset += len(img)
     for img in images:
         out += img

@@ -30,7 +30,7 @@ RT_MANIFEST = pefile.RESOURCE_TYPE["RT_MANIFEST"]
 RESOURCES = os.path.join(SOURCE_DIR, "resources")
 LANGUAGE_IDS = {1028, 1029, 1031, 1033, 1034, 1036, 1038, 1040, 1041, 1042, 1045, 1046,
                 1049, 2052}
-ICON_SIZES = [16, 32, 48, 64, 96, 128, 256]
+ICON_SIZES = [16, 32, 48, 256]
 
 
 def read_bytes(path):
@@ -115,28 +115,42 @@ def test_big_package_is_embedded_unchanged():
     assert msp.data == read_bytes(big_package)
 
 
+@pytest.mark.parametrize("which", ["SERVICEPACK_EXE", "SERVICEPACK_BIG_EXE"])
+def test_sections_are_page_aligned_in_the_file(which):
+    # Otherwise Wine reads the whole image, package and all, into memory at every start.
+    path = os.environ.get(which)
+    if not path:
+        pytest.skip(f"{which} is not set")
+    image = pefile.PE(path, fast_load=True)
+    assert image.OPTIONAL_HEADER.FileAlignment == 4096
+    assert all(s.PointerToRawData % 4096 == 0 for s in image.sections if s.SizeOfRawData)
+
+
 def test_metadata_text_is_the_source_file(resources):
     (txt,) = find(resources, "TXT", 206, 1046)
     assert txt.data == read_bytes(os.path.join(RESOURCES, "metadata.txt"))
 
 
-def test_icon_group_references_seven_8bpp_images(resources):
+def test_icon_group_references_small_dibs_and_a_png_at_256(resources):
     (group,) = find(resources, RT_GROUP_ICON, "IDR_MAINFRAME", 1033)
     reserved, kind, count = struct.unpack_from("<HHH", group.data)
     assert (reserved, kind, len(group.data)) == (0, 1, 6 + 14 * count)
     # Each entry: width, height (0 means 256), colours, reserved, planes, bits, size, id.
     entries = [struct.unpack_from("<BBBBHHIH", group.data, 6 + 14 * i) for i in range(count)]
     assert [w or 256 for w, *_ in entries] == ICON_SIZES
-    assert all(h == w and (planes, bits) == (1, 8) for w, h, _, _, planes, bits, _, _ in entries)
     icons = {r.name: r for r in find(resources, RT_ICON)}
     assert sorted(icons) == sorted(e[-1] for e in entries)
-    for width, _, _, _, _, _, size, icon_id in entries:
+    for width, height, _, _, planes, bits, size, icon_id in entries:
         image = icons[icon_id]
         side = width or 256
+        assert height == width and planes == 1
         assert image.lang == 1033
         assert len(image.data) == size
-        header = struct.unpack_from("<IiiHH", image.data)
-        assert header == (40, side, 2 * side, 1, 8)
+        if side == 256:
+            assert bits == 32 and image.data.startswith(b"\x89PNG\r\n\x1a\n")
+        else:
+            header = struct.unpack_from("<IiiHH", image.data)
+            assert bits == 8 and header == (40, side, 2 * side, 1, 8)
 
 
 ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"

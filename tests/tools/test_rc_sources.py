@@ -262,23 +262,33 @@ def test_metadata_text_is_eight_crlf_lines_in_key_order():
         "PatchFileLocation"]
 
 
-def test_icon_file_has_seven_8bpp_dib_images_and_is_reproducible():
+def test_icon_file_has_small_dibs_and_a_png_at_256_and_is_reproducible():
     raw = read("servicepack.ico")
     reserved, kind, count = struct.unpack_from("<HHH", raw)
-    assert (reserved, kind, count) == (0, 1, 7)
+    assert (reserved, kind, count) == (0, 1, 4)
     sizes = []
     for i in range(count):
         w, h, colours, _, planes, bits, size, offset = struct.unpack_from(
             "<BBBBHHII", raw, 6 + 16 * i)
         side = w or 256
-        assert (h or 256) == side and (colours, planes, bits) == (0, 1, 8)
-        hdr = struct.unpack_from("<IiiHH", raw, offset)
-        assert hdr == (40, side, 2 * side, 1, 8), "not a DIB with an AND mask"
-        xor = side * side
-        mask = ((side + 31) // 32) * 4 * side
-        assert size == 40 + 256 * 4 + xor + mask
+        image = raw[offset:offset + size]
+        assert (h or 256) == side and (colours, planes) == (0, 1) and len(image) == size
+        if side == 256:
+            assert bits == 32 and image.startswith(b"\x89PNG\r\n\x1a\n")
+            # IHDR: 256 x 256, 8 bits a channel, RGBA, no interlace.
+            assert struct.unpack_from(">4sIIBBBBB", image, 12) == (b"IHDR", 256, 256, 8, 6, 0,
+                                                                   0, 0)
+        else:
+            assert bits == 8
+            *hdr, used, _ = struct.unpack_from("<IiiHHIIiiII", image)
+            assert hdr[:5] == [40, side, 2 * side, 1, 8], "not a DIB with an AND mask"
+            xor = ((side + 3) & ~3) * side
+            mask = ((side + 31) // 32) * 4 * side
+            assert 1 < used <= 256 and size == 40 + used * 4 + xor + mask
+            # Every colour index the pixels use is within the stored palette.
+            assert max(image[40 + used * 4:40 + used * 4 + xor]) < used
         sizes.append(side)
-    assert sizes == [16, 32, 48, 64, 96, 128, 256]
+    assert sizes == [16, 32, 48, 256]
     assert make_icon.build_icon() == raw, "resources/servicepack.ico is not make_icon.py's"
 
 

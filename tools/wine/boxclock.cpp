@@ -4,6 +4,10 @@
 //   boxclock.exe box PROGRAM [ARGUMENT...]    until a visible box of the program exists; the
 //                                             box is then answered with OK
 //   boxclock.exe exit PROGRAM [ARGUMENT...]   until the program has ended
+//   boxclock.exe MODE --copy FROM TO PROGRAM [ARGUMENT...]
+//                                             copies FROM to TO (CopyFileW) first, inside the
+//                                             time: what a program handed a file on disk
+//                                             would do before it could start on it
 //
 // Prints "us=<microseconds>" and exits with 0; exits with 1 when the program cannot be started
 // or does not get there within a minute (it is then terminated), 2 on a usage error.
@@ -78,15 +82,19 @@ bool Reached(const PROCESS_INFORMATION& child, bool untilBox) {
 int wmain(int argc, wchar_t** argv) {
     const bool untilBox = argc >= 3 && std::wcscmp(argv[1], L"box") == 0;
     if (argc < 3 || (!untilBox && std::wcscmp(argv[1], L"exit") != 0)) {
-        WriteOut(L"usage: boxclock.exe box|exit PROGRAM [ARGUMENT...]\n");
+        WriteOut(L"usage: boxclock.exe box|exit [--copy FROM TO] PROGRAM [ARGUMENT...]\n");
         return 2;
     }
-    std::wstring commandLine = CommandLineOf(argc - 2, argv + 2);
+    const bool copyFirst = std::wcscmp(argv[2], L"--copy") == 0;
+    const int program = copyFirst ? 5 : 2;
+    if (argc <= program) return 2;
+    std::wstring commandLine = CommandLineOf(argc - program, argv + program);
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION child = {};
     LARGE_INTEGER start, end;
     QueryPerformanceCounter(&start);
+    if (copyFirst && !CopyFileW(argv[3], argv[4], FALSE)) return 1;
     if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                         &startup, &child)) {
         return 1;
