@@ -60,7 +60,7 @@ def big_package() -> Path:
 @pytest.fixture(scope="session")
 def tools_dir() -> Path:
     tools = _configured_file("SERVICEPACK_WINE_TOOLS_DIR")
-    for name in ("runner.exe", "boxhelper.exe", "sleeper.exe"):
+    for name in ("runner.exe", "boxhelper.exe", "sleeper.exe", "argecho.exe"):
         if not (tools / name).exists():
             pytest.fail(f"{name} is missing from {tools}")
     return tools

@@ -14,8 +14,10 @@ is in use (see Prefix._hold_desktop).
 from __future__ import annotations
 
 import dataclasses
+import functools
 import json
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -48,6 +50,33 @@ def _exit_report(done: subprocess.CompletedProcess) -> str:
     return f"exit status {done.returncode}, output {out!r}, stderr {err!r}"
 
 
+def normalized_locale(name: str) -> str:
+    """A locale name as `locale -a` lists it: the code set in lower case without punctuation."""
+    base, dot, rest = name.partition(".")
+    if not dot:
+        return name
+    codeset, at, modifier = rest.partition("@")
+    return f"{base}.{re.sub(r'[^0-9a-z]', '', codeset.lower())}{at}{modifier}"
+
+
+@functools.cache
+def _generated_locales() -> frozenset[str]:
+    listed = subprocess.run(["locale", "-a"], capture_output=True, text=True, check=True)
+    return frozenset(normalized_locale(name) for name in listed.stdout.split())
+
+
+def require_locale(name: str) -> None:
+    """Fails unless `name` is generated on this machine.
+
+    Wine picks the string table from the name alone, so a missing locale goes unnoticed
+    there; but it converts the Linux command line and environment with that locale's code
+    page, and without one non-ASCII text reaches the program garbled.
+    """
+    if normalized_locale(name) not in _generated_locales():
+        raise HarnessError(f"locale {name} is not generated here (`locale -a` does not list "
+                           f"it): tools/install-deps.sh generates the ones the tests use")
+
+
 def quiet_environment(prefix: Path, extra: dict[str, str] | None = None) -> dict[str, str]:
     """The environment for one Wine command in `prefix`: quiet, 64-bit, no Mono/Gecko."""
     env = {k: v for k, v in os.environ.items()
@@ -64,6 +93,7 @@ def quiet_environment(prefix: Path, extra: dict[str, str] | None = None) -> dict
     env.pop("WAYLAND_DISPLAY", None)
     if extra:
         env.update(extra)
+    require_locale(env["LC_ALL"])
     return env
 
 
