@@ -11,6 +11,7 @@ packages=(
     wine wine64                                     # end-to-end runs, Wine's msi.dll as installer
     wixl msitools                                   # sample product MSI for the installer tests
     python3 python3-olefile python3-pytest          # host tools and the test harness
+    python3-pytest-xdist                            # end-to-end modules side by side
     python3-pefile                                  # reading the built executables
     osslsigncode openssl                            # Authenticode signing and its tests
     xvfb xauth imagemagick fonts-wqy-microhei       # screenshots of the boxes

@@ -39,15 +39,6 @@ class Product:
     state: int = 5  # installed; 1 is advertised
 
 
-@pytest.fixture
-def standin(prefix):
-    value = os.environ.get("SERVICEPACK_STANDIN_MSI")
-    if not value:
-        pytest.skip("SERVICEPACK_STANDIN_MSI is not set")
-    prefix.install_standin_msi(Path(value))
-    return prefix
-
-
 @functools.cache
 def fnv1a64(data: bytes) -> str:
     value = 0xCBF29CE484222325
