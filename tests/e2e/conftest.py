@@ -3,12 +3,14 @@ a clean copy of it per test case.
 
 The paths come from the environment that tests/e2e/CMakeLists.txt gives ctest:
 SERVICEPACK_EXE, SERVICEPACK_BIG_EXE, SERVICEPACK_PACKAGE, SERVICEPACK_BIG_PACKAGE,
-SERVICEPACK_PROBES_DIR, SERVICEPACK_WINE_TOOLS_DIR and SERVICEPACK_SOURCE_DIR. A test whose
-program is not configured is skipped, so the suite also runs from a partly built tree.
+SERVICEPACK_PROBES_DIR, SERVICEPACK_WINE_TOOLS_DIR, SERVICEPACK_STANDIN_MSI and
+SERVICEPACK_SOURCE_DIR. A test whose program is not configured is skipped, so the suite also
+runs from a partly built tree.
 """
 
 from __future__ import annotations
 
+import fcntl
 import itertools
 import os
 import shutil
@@ -60,7 +62,8 @@ def big_package() -> Path:
 @pytest.fixture(scope="session")
 def tools_dir() -> Path:
     tools = _configured_file("SERVICEPACK_WINE_TOOLS_DIR")
-    for name in ("runner.exe", "boxhelper.exe", "sleeper.exe", "stationrun.exe"):
+    for name in ("runner.exe", "boxhelper.exe", "sleeper.exe", "stationrun.exe",
+                 "argecho.exe"):
         if not (tools / name).exists():
             pytest.fail(f"{name} is missing from {tools}")
     return tools
@@ -93,19 +96,53 @@ def _probe(probes_dir: Path, name: str) -> Path:
     return path
 
 
+# Scratch space of the whole run, shared by the pytest-xdist workers that run modules side by
+# side: the main process makes it before they start (they inherit the variable) and removes it
+# after they have ended.
+RUN_ROOT_VARIABLE = "SERVICEPACK_E2E_RUN_ROOT"
+
+
+def pytest_configure(config):
+    if hasattr(config, "workerinput") or RUN_ROOT_VARIABLE in os.environ:
+        return
+    config.servicepack_run_root = tempfile.mkdtemp(prefix="servicepack-e2e-")
+    os.environ[RUN_ROOT_VARIABLE] = config.servicepack_run_root
+
+
+def pytest_unconfigure(config):
+    root = getattr(config, "servicepack_run_root", None)
+    if root:
+        shutil.rmtree(root, ignore_errors=True)
+        del os.environ[RUN_ROOT_VARIABLE]
+
+
 @pytest.fixture(scope="session")
-def run_dir():
-    """Scratch space of this run; removed at the end."""
+def run_root() -> Path:
     if shutil.which("wine") is None:
         pytest.skip("wine is not installed")
-    path = Path(tempfile.mkdtemp(prefix="servicepack-e2e-"))
+    return Path(os.environ[RUN_ROOT_VARIABLE])
+
+
+@pytest.fixture(scope="session")
+def run_dir(run_root, worker_id):
+    """Scratch space of this worker (or of the only process); removed at the end."""
+    path = run_root / worker_id
+    path.mkdir()
     yield path
     shutil.rmtree(path, ignore_errors=True)
 
 
 @pytest.fixture(scope="session")
-def wine_template(run_dir) -> Path:
-    return harness.prepare_template(run_dir / "template")
+def wine_template(run_root) -> Path:
+    """The one prepared prefix of the run, made by whichever worker needs it first."""
+    template = run_root / "template"
+    ready = run_root / "template.ready"
+    with open(run_root / "template.lock", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if not ready.exists():
+            harness.prepare_template(template)
+            ready.touch()
+    return template
 
 
 _case_numbers = itertools.count(1)
@@ -129,6 +166,20 @@ def shared_prefix(wine_template, run_dir, tools_dir):
         yield case
     finally:
         case.close()
+
+
+@pytest.fixture
+def machine(prefix, product_msi):
+    """A clean prefix with the sample product installed by Wine's installer."""
+    prefix.install_msi(product_msi)
+    return prefix
+
+
+@pytest.fixture
+def standin(prefix):
+    """A clean prefix whose programs get the stand-in msi.dll when run with native_msi."""
+    prefix.install_standin_msi(_configured_file("SERVICEPACK_STANDIN_MSI"))
+    return prefix
 
 
 @pytest.fixture(scope="session")

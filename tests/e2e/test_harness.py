@@ -1,4 +1,5 @@
-"""The harness's own pure helpers, where a mistake would show up as a confusing Wine failure."""
+"""The harness's own helpers, where a mistake would show up as a confusing Wine failure, and
+what the harness hands a program under Wine."""
 
 from __future__ import annotations
 
@@ -36,3 +37,28 @@ def test_output_fields_keep_repeated_keys_in_order():
     fields = harness.output_fields("pid=4\ncount=2\ntarget=a|b\ntarget=c=d\nexit=0\n")
     assert fields["target"] == ["a|b", "c=d"]
     assert fields["count"] == ["2"]
+
+
+def test_locales_compare_in_their_normalized_form():
+    assert harness.normalized_locale("de_DE.UTF-8") == "de_DE.utf8"
+    assert harness.normalized_locale("sr_RS.utf-8@latin") == "sr_RS.utf8@latin"
+    assert harness.normalized_locale("POSIX") == "POSIX"
+    harness.require_locale("C.UTF-8")
+    with pytest.raises(harness.HarnessError, match="xx_YY.ISO-8859-1 is not generated"):
+        harness.require_locale("xx_YY.ISO-8859-1")
+
+
+NON_ASCII = "C:\\一時 ünï €"
+
+
+@pytest.mark.parametrize("locale", sorted(rc_strings.LOCALE_FILES))
+def test_non_ascii_arguments_and_environment_arrive_intact(shared_prefix, tools_dir, locale):
+    # Wine converts the Linux command line (runner's, which carries the program's arguments
+    # and variables) with the locale's code page: an ungenerated locale would garble them.
+    result = shared_prefix.run(tools_dir / "argecho.exe", NON_ASCII, lc_all=locale,
+                               env={"ECHO_TEXT": NON_ASCII, "TMP": "C:\\一時"})
+    assert result.exit_code == 0
+    fields = harness.output_fields(result.output)
+    assert fields["arg"] == [NON_ASCII]
+    assert fields["env"] == [f"ECHO_TEXT={NON_ASCII}"]
+    assert fields["temp"] == ["C:\\一時\\"]

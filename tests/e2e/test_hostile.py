@@ -22,17 +22,10 @@ import pytest
 import harness
 from rc_strings import IDOK
 from test_extract import temp_files
-import test_install
-import test_install_standin
 from test_install import ENGLISH, INSTALLED, PRODUCT, UPGRADE, installed_target, log_name
 from test_install_standin import (ACCEPTED, CODES, LOG_OFF, Product, discovery_calls, message,
                                   patch_calls, split_record, temp_folder, write_script)
 from test_summary import SAMPLE_CODE
-
-# Fixtures of those modules, which pytest finds here by name: the sample product installed
-# with Wine's installer, and the stand-in msi.dll in place.
-machine = test_install.machine
-standin = test_install_standin.standin
 
 ERROR_PATH_NOT_FOUND = 3
 ERROR_ACCESS_DENIED = 5

@@ -110,12 +110,6 @@ def run_install(prefix, exe, *message_ids: int, locale: str = ENGLISH, **box_arg
     assert started.wait() == 0
 
 
-@pytest.fixture
-def machine(prefix, product_msi):
-    prefix.install_msi(product_msi)
-    return prefix
-
-
 def test_run_patches_logs_and_cleans_up_then_a_second_run_is_up_to_date(
         machine, servicepack_exe, summary_probe, sample_package):
     temp = machine.default_temp()

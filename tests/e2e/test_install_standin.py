@@ -39,15 +39,6 @@ class Product:
     state: int = 5  # installed; 1 is advertised
 
 
-@pytest.fixture
-def standin(prefix):
-    value = os.environ.get("SERVICEPACK_STANDIN_MSI")
-    if not value:
-        pytest.skip("SERVICEPACK_STANDIN_MSI is not set")
-    prefix.install_standin_msi(Path(value))
-    return prefix
-
-
 @functools.cache
 def fnv1a64(data: bytes) -> str:
     value = 0xCBF29CE484222325
@@ -165,7 +156,7 @@ def test_installer_result_decides_the_report(standin, servicepack_exe, sample_pa
 @pytest.mark.parametrize("quiet", [False, True], ids=["boxes", "quiet"])
 def test_products_are_patched_in_list_order(standin, servicepack_exe, sample_package, quiet):
     products = [Product(CODES[2], "Corvane Draftmill 2026"),
-                Product(CODES[0], "Partsmith", state=1),
+                Product(CODES[0], "Partsmith"),
                 Product(CODES[3], "Corvane Viewer")]
     # A listed product that is not installed is asked about and skipped.
     codes = [CODES[2], CODES[1], CODES[0], CODES[3]]
@@ -186,6 +177,23 @@ def test_products_are_patched_in_list_order(standin, servicepack_exe, sample_pac
         # Each report comes right after its own product's calls, before the next product's.
         head = len(run.calls) - len(rest) + len(discovered)
         assert run.calls_at_box == [head + 5, head + 10, head + 15]
+
+
+def test_advertised_product_reads_as_no_installed_version(standin, servicepack_exe,
+                                                          sample_package):
+    # The installer gives VersionString only for an installed product: an advertised one
+    # reads as 0.0.0.0, which the patch does not accept, and the next product is patched.
+    products = [Product(CODES[0], "Partsmith", state=1), Product(CODES[1], "Corvane Viewer")]
+    write_script(standin, products)
+
+    run = run_install(standin, servicepack_exe, 2)
+
+    assert run.boxes == [message(308, products[0].name), message(301, products[1].name)]
+    package, rest = split_record(standin, run.calls)
+    log = f"{temp_folder(standin)}{products[1].name}.log"
+    assert rest == (discovery_calls(CODES[:2], products) +
+                    patch_calls(products[1], package, log, sample_package.read_bytes()) +
+                    [LOG_OFF])
 
 
 # Each case: installed versions of three products, the keywords, the reports as (message,

@@ -11,6 +11,7 @@
 #include "package/extract.h"
 #include "tests/fakes/failing_allocation.h"
 #include "tests/fakes/fake_platform.h"
+#include "tests/unit/param_names.h"
 #include "ui/catalog.h"
 
 namespace sp {
@@ -86,7 +87,12 @@ INSTANTIATE_TEST_SUITE_P(
                  false,
                  false,
                  u""}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& info) {
+        // The case's own name keeps the names unique; the arguments show what it scans.
+        const std::vector<std::u16string>& arguments = info.param.arguments;
+        std::string name = info.param.name;
+        return arguments.empty() ? name : name + "_" + testnames::ReadableArguments(arguments);
+    });
 
 TEST(ScanArguments, SkipsArgumentZeroAndKeepsUnscannedOptions) {
     LaunchOptions options;

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/unit/param_names.h"
+
 namespace sp {
 namespace {
 
@@ -44,7 +46,8 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{u"\t\n\v\f\r 9.-", {9, 0, 0, 0}}, ParseCase{u"+-3.- 4", {0, 0, 0, 0}},
         // Non-ASCII digits and spaces are not read.
         ParseCase{u"\uFF11.\u00A02", {0, 0, 0, 0}},
-        ParseCase{u"0000000000000000000012", {12, 0, 0, 0}}));
+        ParseCase{u"0000000000000000000012", {12, 0, 0, 0}}),
+    [](const auto& info) { return testnames::ReadableName(info.param.text); });
 
 TEST(ParseVersionQuad, LeavesCallersTextUnchanged) {
     std::u16string text = u"1,2,3,4";

@@ -2,13 +2,24 @@
 //
 //   boxhelper.exe list [--pid N | --exe NAME]
 //   boxhelper.exe wait [--pid N | --exe NAME] [--timeout MS]
-//   boxhelper.exe answer HWND BUTTON_ID
+//   boxhelper.exe answer HWND BUTTON_ID [--timeout MS]
+//   boxhelper.exe hold LINUX_PID
 //
 // "list" prints one JSON object per visible "#32770" window, one per line (UTF-8):
 //   {"hwnd":N,"pid":N,"exe":"...","caption":"...","text":"...","buttons":[ids]}
 // "wait" polls until at least one matching box exists and then lists like "list"; it exits
 // with 1 when the timeout passes first. "answer" posts WM_COMMAND(BUTTON_ID, BN_CLICKED) to
-// the box, exactly what a click on that button sends; exit 1 when HWND is no window.
+// the box, exactly what a click on that button sends, and waits until the box has closed:
+// exit 0 when it has, 1 when HWND was no open box to begin with, 3 when the post failed
+// ("error=N" on the output), 4 when the box is still open after the timeout (default 10 s).
+// Waiting here rather than listing from the harness again and again saves a Wine start per
+// look, which on a loaded machine can take longer than the box takes to close.
+// "hold" keeps the desktop in use until the Linux process LINUX_PID has ended. Wine closes a
+// desktop, and ends its explorer.exe, one second after the last program using it has gone; a
+// program that starts in that moment can open the dying desktop and lose its windows or fail
+// to start (CreateProcess error 1359). On a loaded machine such gaps between two test
+// programs are common. The Linux process is watched so that a harness that is killed leaves
+// no holder, and with it no wineserver, behind.
 #include <windows.h>
 // after windows.h, which it needs
 #include <tlhelp32.h>
@@ -110,8 +121,41 @@ std::vector<std::wstring> FindBoxes(const Filter& filter) {
 int Usage() {
     WriteOut(
         L"usage: boxhelper.exe list|wait [--pid N | --exe NAME] [--timeout MS]\n"
-        L"       boxhelper.exe answer HWND BUTTON_ID\n");
+        L"       boxhelper.exe answer HWND BUTTON_ID [--timeout MS]\n"
+        L"       boxhelper.exe hold LINUX_PID\n");
     return 2;
+}
+
+// A box is open while it is a visible window: a dialog that has ended is hidden before it is
+// destroyed, and "list" no longer shows it either.
+bool IsOpen(HWND box) { return IsWindow(box) && IsWindowVisible(box); }
+
+int Answer(const wchar_t* hwndText, const wchar_t* idText, DWORD timeout) {
+    HWND box =
+        reinterpret_cast<HWND>(static_cast<std::uintptr_t>(_wcstoui64(hwndText, nullptr, 10)));
+    int id = _wtoi(idText);
+    if (!IsOpen(box)) return 1;
+    HWND button = GetDlgItem(box, id);
+    if (!PostMessageW(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                      reinterpret_cast<LPARAM>(button))) {
+        WriteOut(L"error=" + std::to_wstring(GetLastError()) + L"\n");
+        return 3;
+    }
+    ULONGLONG deadline = GetTickCount64() + timeout;
+    while (IsOpen(box)) {
+        if (GetTickCount64() >= deadline) return 4;
+        Sleep(20);
+    }
+    return 0;
+}
+
+// Loading user32 made this process a user of the desktop; it stays one while it runs. Asking
+// for the desktop window starts explorer.exe now rather than with the first test program.
+int Hold(const wchar_t* linuxPid) {
+    GetDesktopWindow();
+    std::wstring watched = std::wstring(L"Z:\\proc\\") + linuxPid;
+    while (GetFileAttributesW(watched.c_str()) != INVALID_FILE_ATTRIBUTES) Sleep(500);
+    return 0;
 }
 
 }  // namespace
@@ -121,17 +165,12 @@ int wmain(int argc, wchar_t** argv) {
     std::wstring command = argv[1];
 
     if (command == L"answer") {
-        if (argc != 4) return Usage();
-        HWND box =
-            reinterpret_cast<HWND>(static_cast<std::uintptr_t>(_wcstoui64(argv[2], nullptr, 10)));
-        int id = _wtoi(argv[3]);
-        if (!IsWindow(box)) return 1;
-        HWND button = GetDlgItem(box, id);
-        return PostMessageW(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
-                            reinterpret_cast<LPARAM>(button))
-                   ? 0
-                   : 1;
+        if (argc == 6 && std::wstring(argv[4]) == L"--timeout") {
+            return Answer(argv[2], argv[3], wcstoul(argv[5], nullptr, 10));
+        }
+        return argc == 4 ? Answer(argv[2], argv[3], 10000) : Usage();
     }
+    if (command == L"hold") return argc == 3 ? Hold(argv[2]) : Usage();
     if (command != L"list" && command != L"wait") return Usage();
 
     Filter filter;

@@ -7,15 +7,18 @@ the case ends: a program left waiting on an invisible box would otherwise hang t
 
 Small MinGW programs do what `wine` alone cannot: runner.exe reports a child's full 32-bit
 exit status (wine keeps 8 bits), boxhelper.exe lists, reads and answers the message boxes of
-other processes in the prefix, stationrun.exe runs a program on a window station nobody sees
-and reports the boxes that appear there.
+other processes in the prefix and holds each prefix's desktop open while the prefix is in use
+(see Prefix._hold_desktop), stationrun.exe runs a program on a window station nobody sees and
+reports the boxes that appear there.
 """
 
 from __future__ import annotations
 
 import dataclasses
+import functools
 import json
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -41,6 +44,40 @@ class HarnessError(RuntimeError):
     pass
 
 
+def _exit_report(done: subprocess.CompletedProcess) -> str:
+    """A failed command's exit status with what it printed, for the failure message."""
+    out = done.stdout.decode("utf-8", errors="replace").strip()[-500:]
+    err = done.stderr.decode("utf-8", errors="replace").strip()[-2000:]
+    return f"exit status {done.returncode}, output {out!r}, stderr {err!r}"
+
+
+def normalized_locale(name: str) -> str:
+    """A locale name as `locale -a` lists it: the code set in lower case without punctuation."""
+    base, dot, rest = name.partition(".")
+    if not dot:
+        return name
+    codeset, at, modifier = rest.partition("@")
+    return f"{base}.{re.sub(r'[^0-9a-z]', '', codeset.lower())}{at}{modifier}"
+
+
+@functools.cache
+def _generated_locales() -> frozenset[str]:
+    listed = subprocess.run(["locale", "-a"], capture_output=True, text=True, check=True)
+    return frozenset(normalized_locale(name) for name in listed.stdout.split())
+
+
+def require_locale(name: str) -> None:
+    """Fails unless `name` is generated on this machine.
+
+    Wine picks the string table from the name alone, so a missing locale goes unnoticed
+    there; but it converts the Linux command line and environment with that locale's code
+    page, and without one non-ASCII text reaches the program garbled.
+    """
+    if normalized_locale(name) not in _generated_locales():
+        raise HarnessError(f"locale {name} is not generated here (`locale -a` does not list "
+                           f"it): tools/install-deps.sh generates the ones the tests use")
+
+
 def quiet_environment(prefix: Path, extra: dict[str, str] | None = None) -> dict[str, str]:
     """The environment for one Wine command in `prefix`: quiet, 64-bit, no Mono/Gecko."""
     env = {k: v for k, v in os.environ.items()
@@ -57,6 +94,7 @@ def quiet_environment(prefix: Path, extra: dict[str, str] | None = None) -> dict
     env.pop("WAYLAND_DISPLAY", None)
     if extra:
         env.update(extra)
+    require_locale(env["LC_ALL"])
     return env
 
 
@@ -192,24 +230,30 @@ class Started:
     def __init__(self, args: list[str], env: dict[str, str], timeout: float, cwd: Path):
         # Output goes to a file: see _run_to_files for why not a pipe.
         self._output = tempfile.TemporaryFile()
+        self._errors = tempfile.TemporaryFile()
         self._popen = subprocess.Popen(args, env=env, stdin=subprocess.DEVNULL,
-                                       stdout=self._output, stderr=subprocess.DEVNULL,
+                                       stdout=self._output, stderr=self._errors,
                                        start_new_session=True, cwd=cwd)
         deadline = time.monotonic() + timeout
         while "\n" not in self._text():
             if self._popen.poll() is not None or time.monotonic() > deadline:
                 self.kill()
-                raise HarnessError(f"runner did not start the program: {self._text()!r}")
+                raise HarnessError(f"runner did not start the program: {self._report()}")
             time.sleep(0.02)
         first = self._text().splitlines()[0]
         if not first.startswith("pid="):
             self.kill()
-            raise HarnessError(f"runner did not start the program: {self._text()!r}")
+            raise HarnessError(f"runner did not start the program: {self._report()}")
         self.pid = int(first[4:])
 
-    def _text(self) -> str:
-        self._output.seek(0)
-        return self._output.read().decode("utf-8", errors="replace")
+    def _text(self, stream=None) -> str:
+        stream = stream or self._output
+        stream.seek(0)
+        return stream.read().decode("utf-8", errors="replace")
+
+    def _report(self) -> str:
+        return (f"exit status {self._popen.poll()}, output {self._text()!r}, "
+                f"stderr {self._text(self._errors)[-2000:]!r}")
 
     def running(self) -> bool:
         return self._popen.poll() is None
@@ -252,6 +296,19 @@ class Prefix:
         subprocess.run(["wineserver", f"-p{SERVER_LINGER}"], env=self.env(),
                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=30)
+        self._holder = self._hold_desktop()
+
+    def _hold_desktop(self) -> subprocess.Popen:
+        """Keeps the prefix's desktop in use, and its explorer.exe up, while this runs.
+
+        Without a program using it, Wine tears the desktop down a second after the last one
+        ends, and a program starting in that moment can lose its boxes or fail to start.
+        The holder ends with this Python process, so a killed run leaves no server behind.
+        """
+        return subprocess.Popen(
+            ["wine", str(self.tools_dir / "boxhelper.exe"), "hold", str(os.getpid())],
+            env=self.env(), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL, start_new_session=True, cwd=self.path)
 
     # Paths -----------------------------------------------------------------------------
 
@@ -341,11 +398,14 @@ class Prefix:
 
     # Message boxes ---------------------------------------------------------------------
 
-    def _box_query(self, *args: str, timeout: float) -> tuple[int, list[Box]]:
-        done = self.wine(str(self.tools_dir / "boxhelper.exe"), *args, timeout=timeout + 30,
+    def _boxhelper(self, *args: str, timeout: float) -> subprocess.CompletedProcess:
+        return self.wine(str(self.tools_dir / "boxhelper.exe"), *args, timeout=timeout + 30,
                          check=False)
+
+    def _box_query(self, *args: str, timeout: float) -> tuple[int, list[Box]]:
+        done = self._boxhelper(*args, timeout=timeout)
         if done.returncode not in (0, 1):
-            raise HarnessError(f"boxhelper {' '.join(args)} answered {done.returncode}")
+            raise HarnessError(f"boxhelper {' '.join(args)} failed: {_exit_report(done)}")
         boxes = [Box(**json.loads(line)) for line in
                  done.stdout.decode("utf-8").splitlines() if line.strip()]
         return done.returncode, boxes
@@ -371,18 +431,27 @@ class Prefix:
         return boxes[0]
 
     def answer(self, box: Box, button_id: int, timeout: float = 10.0) -> None:
-        """Presses button `button_id` of `box` and waits until the box has gone."""
+        """Presses button `button_id` of `box` and waits until the box has gone.
+
+        An attempt that fails is tried again while the box is still open; a box that has gone
+        by then was answered (the click got through, whatever else went wrong).
+        """
         if button_id not in box.buttons:
             raise HarnessError(f"the box has no button {button_id}: {box.buttons}")
-        done = self.wine(str(self.tools_dir / "boxhelper.exe"), "answer", str(box.hwnd),
-                         str(button_id), check=False)
-        if done.returncode != 0:
-            raise HarnessError(f"could not answer box {box.hwnd}")
         deadline = time.monotonic() + timeout
-        while any(b.hwnd == box.hwnd for b in self.boxes(pid=box.pid)):
+        failures = []
+        while True:
+            left = max(deadline - time.monotonic(), 1.0)
+            done = self._boxhelper("answer", str(box.hwnd), str(button_id),
+                                   "--timeout", str(int(left * 1000)), timeout=left)
+            if done.returncode == 0:
+                return
+            failures.append(_exit_report(done))
+            if not any(b.hwnd == box.hwnd for b in self.boxes(pid=box.pid)):
+                return
             if time.monotonic() > deadline:
-                raise HarnessError(f"box {box.hwnd} is still open after the answer")
-            time.sleep(0.05)
+                raise HarnessError(f"could not answer box {box.hwnd}: " + "; ".join(failures))
+            time.sleep(0.1)
 
     # Machine state ---------------------------------------------------------------------
 
@@ -431,6 +500,9 @@ class Prefix:
                        capture_output=True, timeout=30)
         for started in self._started:
             started.kill()
+        if self._holder.poll() is None:
+            os.killpg(self._holder.pid, signal.SIGKILL)
+        self._holder.wait(10)
         subprocess.run(["wineserver", "-w"], env=self.env(), stdin=subprocess.DEVNULL,
                        capture_output=True, timeout=30)
         shutil.rmtree(self.path, ignore_errors=True)

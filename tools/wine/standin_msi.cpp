@@ -7,7 +7,9 @@
 // `property` and `summary` runs to the end of the line, spaces included. Empty lines and lines
 // starting with '#' are skipped. Product codes compare exactly (case-sensitive).
 //   product CODE STATE            MsiQueryProductStateW answers STATE; CODE is a known product
-//   property CODE NAME VALUE      MsiGetProductInfoW(CODE, NAME) answers VALUE
+//   property CODE NAME VALUE      MsiGetProductInfoW(CODE, NAME) answers VALUE; a property only
+//                                 an installed product has (VersionString...) answers 1608
+//                                 for a product whose state is not 5, as the installer does
 //   propertyresult CODE ERROR     every MsiGetProductInfoW(CODE, ...) answers ERROR
 //   summary ID TEXT               property ID of any package's summary, as text (VT_LPSTR)
 //   summaryopen ERROR             MsiGetSummaryInformationW answers ERROR, no handle
@@ -44,6 +46,7 @@ using MsiHandle = unsigned long;
 constexpr UINT kVtEmpty = 0;
 constexpr UINT kVtLpstr = 30;
 constexpr INT kUiLevelNoChange = 0;
+constexpr INT kStateInstalled = 5;
 
 std::wstring Setting(const wchar_t* name, const wchar_t* fallback) {
     DWORD needed = GetEnvironmentVariableW(name, nullptr, 0);
@@ -75,6 +78,17 @@ std::wstring Hex(std::uint64_t value, int digits) {
     std::wstring text(static_cast<std::size_t>(digits), L'0');
     for (int i = digits - 1; i >= 0; --i, value >>= 4) text[i] = L"0123456789abcdef"[value & 15];
     return text;
+}
+
+// MsiGetProductInfoW's properties that the installer keeps for installed products only: for
+// an advertised one it answers ERROR_UNKNOWN_PROPERTY whatever the registry holds.
+bool IsInstalledOnlyProperty(const std::wstring& name) {
+    static const std::set<std::wstring> names = {
+        L"HelpLink",        L"HelpTelephone", L"InstallDate",  L"InstalledProductName",
+        L"InstallLocation", L"InstallSource", L"LocalPackage", L"Publisher",
+        L"URLInfoAbout",    L"URLUpdateInfo", L"VersionMajor", L"VersionMinor",
+        L"VersionString"};
+    return names.count(name) == 1;
 }
 
 std::wstring Text(const wchar_t* text) { return text == nullptr ? L"(null)" : text; }
@@ -318,8 +332,12 @@ UINT WINAPI MsiGetProductInfoW(LPCWSTR product, LPCWSTR property, LPWSTR buffer,
         forced != script.propertyResults.end()) {
         return forced->second;
     }
-    if (script.states.count(product) == 0) {
+    auto state = script.states.find(product);
+    if (state == script.states.end()) {
         return std::wcslen(product) == 38 ? ERROR_UNKNOWN_PRODUCT : ERROR_INVALID_PARAMETER;
+    }
+    if (state->second != kStateInstalled && IsInstalledOnlyProperty(property)) {
+        return ERROR_UNKNOWN_PROPERTY;
     }
     auto value = script.properties.find({product, property});
     if (value == script.properties.end()) return ERROR_UNKNOWN_PROPERTY;
