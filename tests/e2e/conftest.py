@@ -13,6 +13,7 @@ from __future__ import annotations
 import fcntl
 import itertools
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -190,6 +191,31 @@ def product_msi(run_dir) -> Path:
                     str(SOURCE_DIR / "tools" / "wine" / "sample_product.wxs")],
                    check=True, capture_output=True, timeout=120)
     return out
+
+
+@pytest.fixture(scope="session")
+def product_variant(run_dir):
+    """Builds (once per name and version) the sample product under another name or version."""
+    source = (SOURCE_DIR / "tools" / "wine" / "sample_product.wxs").read_text(encoding="utf-8")
+    built: dict[tuple[str, str], Path] = {}
+
+    def build(name: str = "Corvane Sample", version: str = "15.0.106.0") -> Path:
+        if (name, version) not in built:
+            # Only the Product element's attributes: the folder keeps its plain name. A
+            # function as the replacement, so that backslashes in the name stay as written.
+            text, count = re.subn(
+                r'(<Product\b[^>]*?)\bName="[^"]*"(\s+)Version="[^"]*"',
+                lambda m: f'{m.group(1)}Name="{name}"{m.group(2)}Version="{version}"', source)
+            assert count == 1
+            wxs = run_dir / f"variant-{len(built)}.wxs"
+            wxs.write_text(text, encoding="utf-8")
+            msi = wxs.with_suffix(".msi")
+            subprocess.run(["wixl", "-a", "x64", "-o", str(msi), str(wxs)], check=True,
+                           capture_output=True, timeout=120)
+            built[(name, version)] = msi
+        return built[(name, version)]
+
+    return build
 
 
 @pytest.fixture

@@ -15,13 +15,8 @@ import harness
 from test_hostile import changes, run_install, snapshot, temp_relative
 from test_install import INSTALLED, OTHER_CODE, PRODUCT, UPGRADE, installed_target, log_name
 from test_install_standin import message
-import test_install
 from test_messages import SOURCE_DIR
 from test_summary import SAMPLE_CODE, probe
-
-# Fixtures of those modules, which pytest finds here by name.
-machine = test_install.machine
-product_variant = test_install.product_variant
 
 VICTIM = r"C:\windows\victim.ini"
 VICTIM_BYTES = b"[settings]\r\nowner=system\r\n"

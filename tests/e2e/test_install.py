@@ -10,7 +10,6 @@ never taken from the box alone.
 from __future__ import annotations
 
 import re
-import subprocess
 from pathlib import Path
 
 import pytest
@@ -19,7 +18,7 @@ import harness
 import rc_strings
 from rc_strings import IDCANCEL, IDOK, IDRETRY
 from test_extract import temp_files
-from test_messages import SOURCE_DIR, App, table
+from test_messages import App, table
 from test_summary import SAMPLE_CODE, place, probe
 
 PRODUCT = "Corvane Sample"
@@ -28,31 +27,6 @@ UPGRADE = "15.0.205.0"
 USER_CANCELLED = 1602
 OTHER_CODE = "{0B1C2D3E-4F50-4617-8293-A4B5C6D7E8F9}"
 ENGLISH = "en_US.UTF-8"
-
-
-@pytest.fixture(scope="session")
-def product_variant(run_dir):
-    """Builds (once per name and version) the sample product under another name or version."""
-    source = (SOURCE_DIR / "tools" / "wine" / "sample_product.wxs").read_text(encoding="utf-8")
-    built: dict[tuple[str, str], Path] = {}
-
-    def build(name: str = PRODUCT, version: str = INSTALLED) -> Path:
-        if (name, version) not in built:
-            # Only the Product element's attributes: the folder keeps its plain name. A
-            # function as the replacement, so that backslashes in the name stay as written.
-            text, count = re.subn(
-                r'(<Product\b[^>]*?)\bName="[^"]*"(\s+)Version="[^"]*"',
-                lambda m: f'{m.group(1)}Name="{name}"{m.group(2)}Version="{version}"', source)
-            assert count == 1
-            wxs = run_dir / f"variant-{len(built)}.wxs"
-            wxs.write_text(text, encoding="utf-8")
-            msi = wxs.with_suffix(".msi")
-            subprocess.run(["wixl", "-a", "x64", "-o", str(msi), str(wxs)], check=True,
-                           capture_output=True, timeout=120)
-            built[(name, version)] = msi
-        return built[(name, version)]
-
-    return build
 
 
 def installed_target(prefix, summary_probe, sample_package) -> list[str] | None:

@@ -15,8 +15,7 @@ from __future__ import annotations
 
 import harness
 from test_extract import temp_files
-from test_install import (ENGLISH, INSTALLED, PRODUCT, UPGRADE, installed_target, log_name,
-                          machine)  # noqa: F401  (machine is a fixture)
+from test_install import ENGLISH, INSTALLED, PRODUCT, UPGRADE, installed_target, log_name
 from test_messages import App
 
 WSF_VISIBLE = 1
