@@ -97,6 +97,21 @@ def _probe(probes_dir: Path, name: str) -> Path:
     return path
 
 
+# The workers take whole modules in collection order. The longest go first, so that the run does
+# not end with one worker alone on a long module while the other has nothing left: the two that
+# build servicepack.exe again with cmake and MinGW, then the ones with the most Wine cases.
+LONGEST_MODULES = ("test_reproducible.py", "test_signing.py", "test_messages.py",
+                   "test_install_standin.py")
+
+
+def pytest_collection_modifyitems(items):
+    def rank(item):
+        name = item.path.name
+        return LONGEST_MODULES.index(name) if name in LONGEST_MODULES else len(LONGEST_MODULES)
+
+    items.sort(key=rank)
+
+
 # Scratch space of the whole run, shared by the pytest-xdist workers that run modules side by
 # side: the main process makes it before they start (they inherit the variable) and removes it
 # after they have ended.
@@ -133,47 +148,69 @@ def run_dir(run_root, worker_id):
     shutil.rmtree(path, ignore_errors=True)
 
 
-@pytest.fixture(scope="session")
-def wine_template(run_root) -> Path:
-    """The one prepared prefix of the run, made by whichever worker needs it first."""
-    template = run_root / "template"
-    ready = run_root / "template.ready"
-    with open(run_root / "template.lock", "w") as lock:
+def _made_once(run_root: Path, name: str, make) -> Path:
+    """run_root/name, made by `make` in whichever worker needs it first; the others wait."""
+    path = run_root / name
+    ready = run_root / f"{name}.ready"
+    with open(run_root / f"{name}.lock", "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
         if not ready.exists():
-            harness.prepare_template(template)
+            make(path)
             ready.touch()
-    return template
+    return path
+
+
+@pytest.fixture(scope="session")
+def wine_template(run_root) -> Path:
+    """The one prepared prefix of the run."""
+    return _made_once(run_root, "template", harness.prepare_template)
+
+
+@pytest.fixture(scope="session")
+def installed_template(wine_template, run_root, tools_dir, product_msi) -> Path:
+    """The prepared prefix with the sample product installed by Wine's installer, once per
+    run: a case copies it in a tenth of the time that installing the product takes."""
+    def install(path):
+        case = harness.Prefix(wine_template, path, tools_dir)
+        case.install_msi(product_msi)
+        case.stop()
+
+    return _made_once(run_root, "installed", install)
 
 
 _case_numbers = itertools.count(1)
 
 
-@pytest.fixture
-def prefix(wine_template, run_dir, tools_dir):
-    """A clean copy of the prepared prefix for one test case, torn down afterwards."""
-    case = harness.Prefix(wine_template, run_dir / f"case-{next(_case_numbers)}", tools_dir)
+def _case(template: Path, run_dir: Path, tools_dir: Path, kind: str = "case"):
+    case = harness.Prefix(template, run_dir / f"{kind}-{next(_case_numbers)}", tools_dir)
     try:
         yield case
     finally:
         case.close()
+
+
+@pytest.fixture
+def prefix(wine_template, run_dir, tools_dir):
+    """A clean copy of the prepared prefix for one test case, torn down afterwards."""
+    yield from _case(wine_template, run_dir, tools_dir)
 
 
 @pytest.fixture(scope="module")
 def shared_prefix(wine_template, run_dir, tools_dir):
     """One clean prefix for a whole module whose tests only read (probes of packages)."""
-    case = harness.Prefix(wine_template, run_dir / f"shared-{next(_case_numbers)}", tools_dir)
-    try:
-        yield case
-    finally:
-        case.close()
+    yield from _case(wine_template, run_dir, tools_dir, "shared")
 
 
 @pytest.fixture
-def machine(prefix, product_msi):
+def machine(installed_template, run_dir, tools_dir):
     """A clean prefix with the sample product installed by Wine's installer."""
-    prefix.install_msi(product_msi)
-    return prefix
+    yield from _case(installed_template, run_dir, tools_dir)
+
+
+@pytest.fixture(scope="module")
+def shared_machine(installed_template, run_dir, tools_dir):
+    """One prefix with the sample product installed, for a whole module of probes."""
+    yield from _case(installed_template, run_dir, tools_dir, "shared")
 
 
 @pytest.fixture
@@ -184,13 +221,15 @@ def standin(prefix):
 
 
 @pytest.fixture(scope="session")
-def product_msi(run_dir) -> Path:
-    """The sample product (the sample patch's target) as an MSI built with wixl."""
-    out = run_dir / "corvane-sample.msi"
-    subprocess.run(["wixl", "-a", "x64", "-o", str(out),
-                    str(SOURCE_DIR / "tools" / "wine" / "sample_product.wxs")],
-                   check=True, capture_output=True, timeout=120)
-    return out
+def product_msi(run_root) -> Path:
+    """The sample product (the sample patch's target) as an MSI built with wixl, once per run:
+    the installed template's product keeps this file as its source."""
+    def build(out):
+        subprocess.run(["wixl", "-a", "x64", "-o", str(out),
+                        str(SOURCE_DIR / "tools" / "wine" / "sample_product.wxs")],
+                       check=True, capture_output=True, timeout=120)
+
+    return _made_once(run_root, "corvane-sample.msi", build)
 
 
 @pytest.fixture(scope="session")

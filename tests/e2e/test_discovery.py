@@ -23,11 +23,10 @@ def advertise(prefix, code: str, name: str) -> None:
 
 
 @pytest.fixture(scope="module")
-def machine(shared_prefix, product_msi):
+def machine(shared_machine):
     """A prefix with the sample product installed and another product advertised."""
-    shared_prefix.install_msi(product_msi)
-    advertise(shared_prefix, ADVERTISED_CODE, ADVERTISED_NAME)
-    return shared_prefix
+    advertise(shared_machine, ADVERTISED_CODE, ADVERTISED_NAME)
+    return shared_machine
 
 
 def discover(prefix, summary_probe, template: str, name: str) -> list[list[str]]:
@@ -74,10 +73,9 @@ def test_discovery_keeps_present_products_in_list_order(machine, summary_probe, 
             assert (name, installed) == (ADVERTISED_NAME, "")
 
 
-def test_sample_patch_moves_the_installed_version(prefix, summary_probe, product_msi,
-                                                  sample_package):
+def test_sample_patch_moves_the_installed_version(machine, summary_probe, sample_package):
     # Proof that the embedded sample is a patch the installer really applies.
-    prefix.install_msi(product_msi)
+    prefix = machine
     package = harness.to_windows(sample_package)
     assert probe(prefix, summary_probe, "discover", package)["target"][0].split("|")[2] == \
         "15.0.106.0"

@@ -98,10 +98,16 @@ def test_functions_newer_systems_add_are_looked_up_not_imported():
 PLANTED_DLL = r"""
 #include <windows.h>
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
-    (void)instance; (void)reserved;
+    (void)reserved;
     if (reason != DLL_PROCESS_ATTACH) return TRUE;
-    HANDLE marker = CreateFileW(MARKER, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-    if (marker != INVALID_HANDLE_VALUE) CloseHandle(marker);
+    /* The marker goes beside the DLL, in the folder of the test case that planted it. */
+    WCHAR marker[MAX_PATH + sizeof MARKER_NAME];
+    DWORD length = GetModuleFileNameW(instance, marker, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return FALSE;
+    while (length > 0 && marker[length - 1] != L'\\') length--;
+    lstrcpyW(marker + length, MARKER_NAME);
+    HANDLE file = CreateFileW(marker, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
     return FALSE; /* and refuse to load, so any use of it fails loudly */
 }
 """
@@ -137,26 +143,36 @@ def _run(prefix, exe, *args, overrides, cwd):
         return status, out.read().decode("utf-8", "replace").replace("\r", "")
 
 
-@pytest.fixture
-def planted(tmp_path, servicepack_exe, summary_probe, probes_dir):
-    """A folder holding copies of the programs and a msi.dll that leaves a marker if loaded."""
+MARKER = "planted-msi-was-loaded"
+
+
+@pytest.fixture(scope="module")
+def planted_build(tmp_path_factory):
+    """The planted msi.dll and the careless loader, compiled once for the module."""
     if shutil.which(GCC) is None:
         pytest.skip(f"{GCC} is not installed")
+    folder = tmp_path_factory.mktemp("planted")
+    (folder / "planted.c").write_text(PLANTED_DLL)
+    (folder / "naive.c").write_text(NAIVE_LOADER)
+    subprocess.run([GCC, "-shared", "-O2", f'-DMARKER_NAME=L"{MARKER}"', "-o",
+                    str(folder / "msi.dll"), str(folder / "planted.c")], check=True)
+    subprocess.run([GCC, "-O2", "-o", str(folder / "naive.exe"), str(folder / "naive.c")],
+                   check=True)
+    return folder
+
+
+@pytest.fixture
+def planted(tmp_path, planted_build, servicepack_exe, summary_probe, probes_dir):
+    """A folder holding copies of the programs and a msi.dll that leaves a marker if loaded."""
     folder = tmp_path / "downloads"
     folder.mkdir()
-    marker = tmp_path / "planted-msi-was-loaded"
-    (tmp_path / "planted.c").write_text(PLANTED_DLL)
-    (tmp_path / "naive.c").write_text(NAIVE_LOADER)
-    marker_literal = 'L"' + _windows_path(marker).replace("\\", "\\\\") + '"'
-    subprocess.run([GCC, "-shared", "-O2", f"-DMARKER={marker_literal}", "-o",
-                    str(folder / "msi.dll"), str(tmp_path / "planted.c")], check=True)
-    subprocess.run([GCC, "-O2", "-o", str(folder / "naive.exe"), str(tmp_path / "naive.c")],
-                   check=True)
+    for name in ("msi.dll", "naive.exe"):
+        shutil.copy(planted_build / name, folder / name)
     shutil.copy(servicepack_exe, folder / "servicepack.exe")
     shutil.copy(summary_probe, folder / "summary_probe.exe")
     shutil.copy(probes_dir / "library_probe.exe", folder / "library_probe.exe")
     shutil.copy(folder / "msi.dll", folder / "planted.dll")
-    return folder, marker
+    return folder, folder / MARKER
 
 
 # Wine prefers its own msi.dll unless told to take a native one first; with "n,b" a DLL in
@@ -176,20 +192,19 @@ def temporary_packages(prefix):
     return sorted(p.name for p in prefix.default_temp().iterdir() if p.name.startswith("MSP"))
 
 
-def test_planted_library_is_never_loaded(prefix, planted, sample_package, product_msi):
+def test_planted_library_is_never_loaded(machine, planted, sample_package):
     folder, marker = planted
-    status, out = _run(prefix, folder / "summary_probe.exe", "versions",
+    status, out = _run(machine, folder / "summary_probe.exe", "versions",
                        _windows_path(sample_package), overrides=NATIVE_FIRST, cwd=folder)
     assert status == 0
     assert "ok=1\n" in out and "last_error=0\n" in out
     # A quiet install run that gets through the installer (it patches the product and then
     # deletes its temporary package) has loaded msi.dll, and not the planted one.
-    prefix.install_msi(product_msi)
-    status, _ = _run(prefix, folder / "servicepack.exe", "/q", overrides=NATIVE_FIRST,
+    status, _ = _run(machine, folder / "servicepack.exe", "/q", overrides=NATIVE_FIRST,
                      cwd=folder)
     assert status == 0
     assert not marker.exists()
-    assert temporary_packages(prefix) == []
+    assert temporary_packages(machine) == []
 
 
 def test_libraries_loaded_later_come_from_the_system_directory_only(prefix, planted):

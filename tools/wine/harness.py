@@ -496,6 +496,12 @@ class Prefix:
 
     def close(self) -> None:
         """Ends everything started in this prefix and removes it."""
+        self.stop()
+        shutil.rmtree(self.path, ignore_errors=True)
+
+    def stop(self) -> None:
+        """Ends everything started in this prefix, its server last (which saves the
+        registry), and keeps the prefix: it can serve as a template."""
         subprocess.run(["wineserver", "-k"], env=self.env(), stdin=subprocess.DEVNULL,
                        capture_output=True, timeout=30)
         for started in self._started:
@@ -505,7 +511,6 @@ class Prefix:
         self._holder.wait(10)
         subprocess.run(["wineserver", "-w"], env=self.env(), stdin=subprocess.DEVNULL,
                        capture_output=True, timeout=30)
-        shutil.rmtree(self.path, ignore_errors=True)
 
 
 def packed_guid(code: str) -> str:
