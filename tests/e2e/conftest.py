@@ -27,6 +27,7 @@ SOURCE_DIR = Path(os.environ.get("SERVICEPACK_SOURCE_DIR",
 sys.path.insert(0, str(SOURCE_DIR / "tools" / "wine"))
 sys.path.insert(0, str(SOURCE_DIR / "tools"))
 
+import fresh_builds  # noqa: E402
 import harness  # noqa: E402
 
 
@@ -99,9 +100,9 @@ def _probe(probes_dir: Path, name: str) -> Path:
 
 # The workers take whole modules in collection order. The longest go first, so that the run does
 # not end with one worker alone on a long module while the other has nothing left: the two that
-# build servicepack.exe again with cmake and MinGW, then the ones with the most Wine cases.
-LONGEST_MODULES = ("test_reproducible.py", "test_signing.py", "test_messages.py",
-                   "test_install_standin.py")
+# build servicepack.exe again with cmake and MinGW (the signing tests reuse its builds, so they
+# stay late), then the ones with the most Wine cases.
+LONGEST_MODULES = ("test_reproducible.py", "test_messages.py", "test_install_standin.py")
 
 
 def pytest_collection_modifyitems(items):
@@ -176,6 +177,13 @@ def installed_template(wine_template, run_root, tools_dir, product_msi) -> Path:
         case.stop()
 
     return _made_once(run_root, "installed", install)
+
+
+@pytest.fixture(scope="session")
+def two_builds(run_root) -> list[fresh_builds.FreshBuild]:
+    """servicepack.exe built twice from copies of the sources, once per run (fresh_builds.py)."""
+    fresh_builds.needs_cross_build()
+    return fresh_builds.load(_made_once(run_root, "fresh-builds", fresh_builds.make))
 
 
 _case_numbers = itertools.count(1)

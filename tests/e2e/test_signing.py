@@ -1,9 +1,10 @@
 """An Authenticode-signed servicepack.exe: built with a throwaway self-signed code-signing
 certificate, verified, and run under Wine to show it does what the unsigned one does.
 
-One build directory (the servicepack target only) is configured with the PKCS#12 signer,
-built, then configured without a signer and built again, so that the signed and the
-unsigned executable of the same build can be compared.
+One build directory of a fresh copy of the sources (the second of fresh_builds.py, already
+built unsigned) is configured with the PKCS#12 signer and built, then configured without a
+signer and built again, so that the signed and the unsigned executable of the same build can
+be compared.
 """
 
 from __future__ import annotations
@@ -19,7 +20,7 @@ import pytest
 
 from test_extract import run_ok
 from test_info import IDOK, expected_info_text
-from test_reproducible import SOURCE_DIR, build_servicepack, needs_cross_build, printed_sha256
+from fresh_builds import SOURCE_DIR, build_servicepack, printed_sha256
 
 PASSWORD_ENV = "SERVICEPACK_TEST_SIGN_PASSWORD"
 # Spaces, quotes and shell characters: the password must never pass through a shell.
@@ -52,15 +53,14 @@ def signer(tmp_path_factory):
 
 
 @pytest.fixture(scope="module")
-def built(signer, sample_package, tmp_path_factory):
+def built(signer, sample_package, two_builds, tmp_path_factory):
     """The signed and the unsigned executable of one build directory, and its outputs."""
-    needs_cross_build()
     folder = tmp_path_factory.mktemp("signed-build")
-    build = folder / "build"
+    source, build = two_builds[1].source, two_builds[1].build
     exe = build / "servicepack.exe"
     package = f"-DSERVICEPACK_PACKAGE={sample_package}"
     signed_output = build_servicepack(
-        SOURCE_DIR, build, package, f"-DSERVICEPACK_SIGN_PKCS12={signer['pkcs12']}",
+        source, build, package, f"-DSERVICEPACK_SIGN_PKCS12={signer['pkcs12']}",
         f"-DSERVICEPACK_SIGN_PASSWORD_ENV={PASSWORD_ENV}",
         f"-DSERVICEPACK_SIGN_CAFILE={signer['cert']}",
         f"-DSERVICEPACK_SIGN_DESCRIPTION={DESCRIPTION}", env={PASSWORD_ENV: PASSWORD})
@@ -69,7 +69,7 @@ def built(signer, sample_package, tmp_path_factory):
              if path.is_file() and PASSWORD.encode() in path.read_bytes()]
     cache = (build / "CMakeCache.txt").read_text()
     # Turning signing off must relink: the signed file is not up to date any more.
-    unsigned_output = build_servicepack(SOURCE_DIR, build, package,
+    unsigned_output = build_servicepack(source, build, package,
                                         "-DSERVICEPACK_SIGN_PKCS12=",
                                         "-DSERVICEPACK_SIGN_PASSWORD_ENV=")
     shutil.copy(exe, folder / "unsigned.exe")
