@@ -1,10 +1,12 @@
 """servicepack.exe built from scratch with cmake and MinGW-w64, outside the tree under test.
 
-Two builds, each of the windows preset configured afresh in its own copy of the source tree,
-in folders of different depths, one with a space: the reproducibility tests compare them, the
-signing tests sign the second. They take longer than anything else in the suite, so they are
-made once per run (conftest's `fresh_builds`) and what the comparison needs is kept apart
-before the signing tests build that tree again.
+Two builds of the windows preset, each in its own source tree, in folders of different
+depths, one with a space: the reproducibility tests compare them, the signing tests sign the
+second. The first is the tree's own build, the one every other test runs, when it is
+configured like a fresh one (the same cache once the folders are set aside); otherwise a
+second copy of the sources is built. A build takes longer than anything else in the suite, so
+they are made once per run (conftest's `two_builds`), and what the comparison needs is kept
+apart before the signing tests build the copy again.
 """
 
 from __future__ import annotations
@@ -31,7 +33,7 @@ KEPT = ["servicepack.exe", *ARCHIVES]
 class FreshBuild:
     source: Path  # the copy of the source tree
     build: Path  # its build folder
-    output: str  # what the build printed
+    output: str | None  # what the build printed; None for the tree's own build
     kept: Path  # servicepack.exe and the archives as this build made them
 
 
@@ -77,23 +79,62 @@ def _paths(root: Path, index: int) -> tuple[Path, Path, Path, Path]:
         root / f"kept-{index}"
 
 
+def _settings(build: Path, source: Path) -> dict[str, str]:
+    """The cache entries a user can set, with the two folders replaced by placeholders."""
+    settings = {}
+    for line in (build / "CMakeCache.txt").read_text(encoding="utf-8").splitlines():
+        name, _, value = line.partition("=")
+        if line.startswith(("#", "//")) or not value or name.endswith((":INTERNAL", ":STATIC")):
+            continue
+        settings[name] = value.replace(str(build), "<build>").replace(str(source), "<source>")
+    return settings
+
+
+def _tree_build(fresh: Path, fresh_source: Path) -> Path | None:
+    """The build folder of the executable under test, if it is configured like `fresh`."""
+    exe = os.environ.get("SERVICEPACK_EXE")
+    if not exe or not (Path(exe).parent / "CMakeCache.txt").exists():
+        return None
+    tree = Path(exe).parent.resolve()
+    same = _settings(tree, SOURCE_DIR) == _settings(fresh, fresh_source)
+    return tree if same else None
+
+
+def _keep(build: Path, kept: Path) -> None:
+    for name in KEPT:
+        (kept / name).parent.mkdir(parents=True, exist_ok=True)
+        shutil.copy2(build / name, kept / name)
+
+
 def make(root: Path) -> None:
     """Both builds under `root`, with their outputs and kept files beside them."""
-    # Both copies are taken before either build, so that they are the same sources even
-    # while someone edits the tree.
-    first = copy_sources(_paths(root, 0)[0])
-    shutil.copytree(first, _paths(root, 1)[0], symlinks=True)
-    for index in range(len(FOLDERS)):
-        source, build, output, kept = _paths(root, index)
-        output.write_text(build_servicepack(source, build), encoding="utf-8")
-        for name in KEPT:
-            (kept / name).parent.mkdir(parents=True, exist_ok=True)
-            shutil.copy2(build / name, kept / name)
+    # Copies are taken before any build, so that they are the same sources even while
+    # someone edits the tree.
+    copy = copy_sources(_paths(root, 1)[0])
+    shutil.copytree(copy, _paths(root, 0)[0], symlinks=True)
+    source, build, output, kept = _paths(root, 1)
+    output.write_text(build_servicepack(source, build), encoding="utf-8")
+    _keep(build, kept)
+    first_source, first_build, first_output, first_kept = _paths(root, 0)
+    tree = _tree_build(build, source)
+    if tree is not None:
+        shutil.rmtree(first_source)
+        (root / "tree.txt").write_text(str(tree), encoding="utf-8")
+        _keep(tree, first_kept)
+        return
+    first_output.write_text(build_servicepack(first_source, first_build), encoding="utf-8")
+    _keep(first_build, first_kept)
 
 
 def load(root: Path) -> list[FreshBuild]:
+    """The two builds; the tree's own has no output (it was built before the tests ran)."""
     builds = []
     for index in range(len(FOLDERS)):
         source, build, output, kept = _paths(root, index)
-        builds.append(FreshBuild(source, build, output.read_text(encoding="utf-8"), kept))
+        text = output.read_text(encoding="utf-8") if output.exists() else None
+        builds.append(FreshBuild(source, build, text, kept))
+    tree = root / "tree.txt"
+    if tree.exists():
+        builds[0].source = SOURCE_DIR
+        builds[0].build = Path(tree.read_text(encoding="utf-8"))
     return builds
