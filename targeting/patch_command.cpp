@@ -99,7 +99,7 @@ std::u16string LogFileName(const std::u16string& productName) {
     for (auto c = name.rbegin(); c != name.rend() && (*c == u'.' || *c == u' '); ++c) *c = u'_';
     // A device name, with or without an extension, is no file: the log would go nowhere, or to
     // a serial port.
-    if (IsDeviceStem(std::u16string_view(name).substr(0, name.find(u'.')))) name.insert(0, u"_");
+    if (IsDeviceStem(std::u16string_view(name).substr(0, name.find(u'.')))) name = u"_" + name;
     return name;
 }
 
