@@ -133,7 +133,7 @@ def _run(prefix, exe, *args, overrides, cwd):
     import harness  # the e2e conftest puts tools/wine on the path
 
     env = harness.quiet_environment(
-        prefix.path, {"WINEDLLOVERRIDES": "mscoree,mshtml=;" + overrides})
+        prefix.path, {"WINEDLLOVERRIDES": f"{harness.DLL_OVERRIDES};{overrides}"})
     # Output through a file: Wine's helper processes inherit it and may outlive the program.
     with tempfile.TemporaryFile() as out:
         status = subprocess.run(["wine", str(exe), *args], env=env, cwd=cwd,

@@ -34,8 +34,11 @@ SHARED_READ_ONLY = ("drive_c/windows/system32", "drive_c/windows/syswow64",
 DEFAULT_TIMEOUT = 60.0
 DEFAULT_CWD = "C:\\"
 SERVER_LINGER = 15  # seconds a prefix's wineserver outlives its last program
+# No Mono or Gecko, and no menu builder: on every start of a prefix Wine would run it to
+# write desktop entries for the prefix's shortcuts into this user's home.
+DLL_OVERRIDES = "mscoree,mshtml=;winemenubuilder.exe=d"
 # msi.dll from the prefix's system32 (a stand-in put there), not Wine's built-in one.
-NATIVE_MSI_OVERRIDES = "mscoree,mshtml=;msi=n"
+NATIVE_MSI_OVERRIDES = DLL_OVERRIDES + ";msi=n"
 # Where the stand-in msi.dll reads its script and appends its record unless told otherwise.
 STANDIN_DIR = "C:\\standin"
 
@@ -79,13 +82,13 @@ def require_locale(name: str) -> None:
 
 
 def quiet_environment(prefix: Path, extra: dict[str, str] | None = None) -> dict[str, str]:
-    """The environment for one Wine command in `prefix`: quiet, 64-bit, no Mono/Gecko."""
+    """The environment for one Wine command in `prefix`: quiet, 64-bit, DLL_OVERRIDES."""
     env = {k: v for k, v in os.environ.items()
            if not k.startswith(("WINE", "LC_", "LANG", "LANGUAGE"))}
     env.update({
         "WINEPREFIX": str(prefix),
         "WINEDEBUG": "-all",
-        "WINEDLLOVERRIDES": "mscoree,mshtml=",
+        "WINEDLLOVERRIDES": DLL_OVERRIDES,
         "WINEARCH": "win64",
         "LC_ALL": "C.UTF-8",
     })
