@@ -99,9 +99,9 @@ def _probe(probes_dir: Path, name: str) -> Path:
 
 
 # The workers take whole modules in collection order. The longest go first, so that the run does
-# not end with one worker alone on a long module while the other has nothing left: the two that
-# build servicepack.exe again with cmake and MinGW (the signing tests reuse its builds, so they
-# stay late), then the ones with the most Wine cases.
+# not end with one worker alone on a long module while the others have nothing left: the one
+# that builds servicepack.exe again with cmake and MinGW (the signing tests reuse that build, so
+# they stay late), then the ones with the most Wine cases.
 LONGEST_MODULES = ("test_reproducible.py", "test_messages.py", "test_install_standin.py")
 
 
@@ -181,7 +181,7 @@ def installed_template(wine_template, run_root, tools_dir, product_msi) -> Path:
 
 @pytest.fixture(scope="session")
 def two_builds(run_root) -> list[fresh_builds.FreshBuild]:
-    """servicepack.exe built twice from copies of the sources, once per run (fresh_builds.py)."""
+    """Two builds of servicepack.exe to compare, once per run (fresh_builds.py)."""
     fresh_builds.needs_cross_build()
     return fresh_builds.load(_made_once(run_root, "fresh-builds", fresh_builds.make))
 
