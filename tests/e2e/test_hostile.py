@@ -54,14 +54,19 @@ def leftover_processes(prefix, exe: Path) -> list[int]:
     return found
 
 
-def finish(prefix, started, exe: Path) -> None:
-    """The run ends by itself, with exit status 0 and nothing left running."""
+def ends_by_itself(prefix, started) -> None:
+    """The run ends without a further box, with exit status 0."""
     # A further box would keep the program waiting: name it rather than time out.
     while started.running():
         extra = prefix.boxes(pid=started.pid)
         assert not extra, f"a box more than expected: {extra[0].caption!r}, {extra[0].text!r}"
         time.sleep(0.05)
     assert started.wait() == 0
+
+
+def finish(prefix, started, exe: Path) -> None:
+    """The run ends by itself, with exit status 0 and nothing left running."""
+    ends_by_itself(prefix, started)
     assert not leftover_processes(prefix, exe)
 
 
@@ -367,8 +372,10 @@ def test_two_runs_at_once_use_their_own_packages_and_report_their_own_outcomes(
     for key, (product, result, report) in runs.items():
         assert (boxes[key].caption, boxes[key].text) == message(report, product.name, result)
         standin.answer(boxes[key], IDOK)
+    # Only when both have ended: the other run may still be on its way out.
     for run in started.values():
-        finish(standin, run, servicepack_exe)
+        ends_by_itself(standin, run)
+    assert not leftover_processes(standin, servicepack_exe)
 
     packages = set()
     for key, (product, _, _) in runs.items():
