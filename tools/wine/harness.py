@@ -353,8 +353,15 @@ class Prefix:
             extra["WINEDLLOVERRIDES"] = NATIVE_MSI_OVERRIDES
         return quiet_environment(self.path, extra)
 
+    def _keep_desktop_held(self) -> None:
+        """Starts the holder again if it has ended: Wine can lose a process in its start-up,
+        and without a holder the desktop dies between two programs."""
+        if self._holder.poll() is not None:
+            self._holder = self._hold_desktop()
+
     def wine(self, *args: str, timeout: float = DEFAULT_TIMEOUT, lc_all: str | None = None,
              check: bool = True, native_msi: bool = False) -> subprocess.CompletedProcess:
+        self._keep_desktop_held()
         done = _run_to_files(["wine", *args], self.env(lc_all, native_msi), timeout,
                              cwd=self.path)
         if check and done.returncode != 0:
@@ -390,6 +397,7 @@ class Prefix:
               native_msi: bool = False) -> Started:
         """Starts `program` in the background; answer its boxes, then `wait()` for it."""
         command = ["wine", *self._runner_args(program, args, cwd, env, timeout)]
+        self._keep_desktop_held()
         started = Started(command, self.env(lc_all, native_msi), timeout=30, cwd=self.path)
         self._started.append(started)
         return started

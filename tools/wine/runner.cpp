@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "start_child.h"
 #include "write_out.h"
 
 namespace {
@@ -124,10 +125,9 @@ int wmain(int argc, wchar_t** argv) {
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, FALSE,
-                        CREATE_UNICODE_ENVIRONMENT,
-                        environment.empty() ? nullptr : environment.data(),
-                        cwd.empty() ? nullptr : cwd.c_str(), &startup, &process)) {
+    if (!StartChild(mutableLine.data(), CREATE_UNICODE_ENVIRONMENT,
+                    environment.empty() ? nullptr : environment.data(),
+                    cwd.empty() ? nullptr : cwd.c_str(), &startup, &process)) {
         WriteOut(L"error=" + std::to_wstring(GetLastError()) + L"\n");
         return 3;
     }

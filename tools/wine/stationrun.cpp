@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "start_child.h"
 #include "write_out.h"
 
 namespace {
@@ -145,8 +146,8 @@ int RunUnseen(Command command) {
     startup.cb = sizeof(startup);
     startup.lpDesktop = desktopPath.data();
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, command.line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        command.cwd.empty() ? nullptr : command.cwd.c_str(), &startup, &process)) {
+    if (!StartChild(command.line.data(), 0, nullptr,
+                    command.cwd.empty() ? nullptr : command.cwd.c_str(), &startup, &process)) {
         return Fail();
     }
     WriteOut(L"pid=" + std::to_wstring(process.dwProcessId) + L"\n");

@@ -40,14 +40,14 @@ inline std::wstring JsonString(const std::wstring& text) {
     return out;
 }
 
-inline void WriteOut(const std::wstring& text) {
+inline void WriteOut(const std::wstring& text, DWORD stream = STD_OUTPUT_HANDLE) {
     int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
                                     0, nullptr, nullptr);
     std::string utf8(static_cast<std::size_t>(bytes), '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(), bytes,
                         nullptr, nullptr);
     DWORD written = 0;
-    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    HANDLE out = GetStdHandle(stream);
     WriteFile(out, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
     FlushFileBuffers(out);
 }
