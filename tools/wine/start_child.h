@@ -1,12 +1,12 @@
 // Starting the program under test from the harness programs, through Wine's occasional lost
-// start: about once in a thousand starts on a loaded machine (seen on the default desktop and on
-// a new window station), the new process dies inside Wine's own start-up and CreateProcess
-// fails with ERROR_INTERNAL_ERROR, Wine's word for "the process ended before it had started".
-// None of the program's own code has run then, so starting it again hides nothing a test looks
-// at; each lost start is noted on the standard error, where the harness reports it on failure.
-// A start on a desktop that Wine is closing (one second after its last user ended) is lost the
-// same way, so the attempts are spread over two seconds: the desktop is then gone and the next
-// start makes a new one.
+// start: now and then (twice in eleven runs of the suite, thousands of starts each; on the
+// default desktop and on a new window station) the new process dies inside Wine's own start-up
+// and CreateProcess fails with ERROR_INTERNAL_ERROR, Wine's word for "the process ended before
+// it had started". None of the program's own code has run then, so starting it again hides
+// nothing a test looks at; each lost start is noted on the standard error, where the harness
+// reports it on failure. A start on a desktop that Wine is closing (one second after its last
+// user ended) is lost the same way, so the attempts are spread over two seconds: the desktop
+// is then gone and the next start makes a new one.
 #pragma once
 
 #include <windows.h>
