@@ -67,12 +67,14 @@ def test_non_ascii_arguments_and_environment_arrive_intact(shared_prefix, tools_
     assert fields["temp"] == ["C:\\一時\\"]
 
 
-def test_a_desktop_holder_that_has_ended_is_started_again_before_the_next_program(
+def test_a_box_helper_that_has_ended_is_started_again_before_the_next_program(
         prefix, tools_dir):
-    # Without a holder Wine closes the desktop a second after each program, and the next
+    # Without the helper Wine closes the desktop a second after each program, and the next
     # program started in that second is lost.
-    first = prefix._holder
+    first = prefix._helper
     os.killpg(first.pid, signal.SIGKILL)
     first.wait(10)
     assert prefix.run(tools_dir / "argecho.exe", "x").exit_code == 0
-    assert prefix._holder is not first and prefix._holder.poll() is None
+    assert prefix._helper is not first and prefix._helper.poll() is None
+    assert prefix.boxes() == []
+    assert prefix._helper.poll() is None

@@ -3,7 +3,7 @@
 //   boxhelper.exe list [--pid N | --exe NAME]
 //   boxhelper.exe wait [--pid N | --exe NAME] [--timeout MS]
 //   boxhelper.exe answer HWND BUTTON_ID [--timeout MS]
-//   boxhelper.exe hold LINUX_PID
+//   boxhelper.exe serve
 //
 // "list" prints one JSON object per visible "#32770" window, one per line (UTF-8):
 //   {"hwnd":N,"pid":N,"exe":"...","caption":"...","text":"...","buttons":[ids]}
@@ -14,12 +14,15 @@
 // ("error=N" on the output), 4 when the box is still open after the timeout (default 10 s).
 // Waiting here rather than listing from the harness again and again saves a Wine start per
 // look, which on a loaded machine can take longer than the box takes to close.
-// "hold" keeps the desktop in use until the Linux process LINUX_PID has ended. Wine closes a
-// desktop, and ends its explorer.exe, one second after the last program using it has gone; a
-// program that starts in that moment can open the dying desktop and lose its windows or fail
-// to start (CreateProcess error 1359). On a loaded machine such gaps between two test
-// programs are common. The Linux process is watched so that a harness that is killed leaves
-// no holder, and with it no wineserver, behind.
+// "serve" reads commands from its standard input, one per line with the arguments of the
+// three above separated by tabs, and answers each with that command's output followed by
+// "done=EXIT_CODE"; it ends at the end of its input. A command costs a line instead of a Wine
+// process start (about a tenth of a CPU second here). While it runs it also keeps the desktop
+// in use: Wine closes a desktop, and ends its explorer.exe, one second after the last program
+// using it has gone, and a program that starts in that moment can open the dying desktop and
+// lose its windows or fail to start (CreateProcess error 1359). On a loaded machine such gaps
+// between two test programs are common. Its input ends when the harness does, even when the
+// harness is killed, so a serving helper, and with it the wineserver, is never left behind.
 #include <windows.h>
 // after windows.h, which it needs
 #include <tlhelp32.h>
@@ -122,7 +125,7 @@ int Usage() {
     WriteOut(
         L"usage: boxhelper.exe list|wait [--pid N | --exe NAME] [--timeout MS]\n"
         L"       boxhelper.exe answer HWND BUTTON_ID [--timeout MS]\n"
-        L"       boxhelper.exe hold LINUX_PID\n");
+        L"       boxhelper.exe serve\n");
     return 2;
 }
 
@@ -149,46 +152,23 @@ int Answer(const wchar_t* hwndText, const wchar_t* idText, DWORD timeout) {
     return 0;
 }
 
-// Loading user32 made this process a user of the desktop; it stays one while it runs. Asking
-// for the desktop window starts explorer.exe now rather than with the first test program.
-int Hold(const wchar_t* linuxPid) {
-    GetDesktopWindow();
-    std::wstring watched = std::wstring(L"Z:\\proc\\") + linuxPid;
-    while (GetFileAttributesW(watched.c_str()) != INVALID_FILE_ATTRIBUTES) Sleep(500);
-    return 0;
-}
-
-}  // namespace
-
-int wmain(int argc, wchar_t** argv) {
-    if (argc < 2) return Usage();
-    std::wstring command = argv[1];
-
-    if (command == L"answer") {
-        if (argc == 6 && std::wstring(argv[4]) == L"--timeout") {
-            return Answer(argv[2], argv[3], wcstoul(argv[5], nullptr, 10));
-        }
-        return argc == 4 ? Answer(argv[2], argv[3], 10000) : Usage();
-    }
-    if (command == L"hold") return argc == 3 ? Hold(argv[2]) : Usage();
-    if (command != L"list" && command != L"wait") return Usage();
-
+int ListBoxes(const std::vector<std::wstring>& args) {
+    const std::wstring& command = args[0];
+    if (args.size() % 2 != 1) return Usage();
     Filter filter;
     DWORD timeout = 10000;
-    for (int i = 2; i + 1 < argc; i += 2) {
-        std::wstring option = argv[i];
+    for (std::size_t i = 1; i + 1 < args.size(); i += 2) {
+        const std::wstring& option = args[i];
         if (option == L"--pid") {
-            filter.pid = wcstoul(argv[i + 1], nullptr, 10);
+            filter.pid = wcstoul(args[i + 1].c_str(), nullptr, 10);
         } else if (option == L"--exe") {
-            filter.exe = argv[i + 1];
+            filter.exe = args[i + 1];
         } else if (option == L"--timeout") {
-            timeout = wcstoul(argv[i + 1], nullptr, 10);
+            timeout = wcstoul(args[i + 1].c_str(), nullptr, 10);
         } else {
             return Usage();
         }
     }
-    if ((argc - 2) % 2 != 0) return Usage();
-
     ULONGLONG deadline = GetTickCount64() + timeout;
     for (;;) {
         std::vector<std::wstring> lines = FindBoxes(filter);
@@ -199,4 +179,66 @@ int wmain(int argc, wchar_t** argv) {
         if (GetTickCount64() >= deadline) return 1;
         Sleep(50);
     }
+}
+
+int RunCommand(const std::vector<std::wstring>& args) {
+    if (args.empty()) return Usage();
+    if (args[0] == L"answer") {
+        if (args.size() == 5 && args[3] == L"--timeout") {
+            return Answer(args[1].c_str(), args[2].c_str(), wcstoul(args[4].c_str(), nullptr, 10));
+        }
+        return args.size() == 3 ? Answer(args[1].c_str(), args[2].c_str(), 10000) : Usage();
+    }
+    if (args[0] == L"list" || args[0] == L"wait") return ListBoxes(args);
+    return Usage();
+}
+
+// One line of standard input without its end, as UTF-8 decoded; false at the end of input.
+bool ReadCommandLine(std::wstring& line) {
+    HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+    std::string bytes;
+    char c = 0;
+    DWORD read = 0;
+    while (ReadFile(in, &c, 1, &read, nullptr) && read == 1) {
+        if (c == '\n') break;
+        bytes.push_back(c);
+    }
+    if (read != 1 && bytes.empty()) return false;
+    if (!bytes.empty() && bytes.back() == '\r') bytes.pop_back();
+    int length =
+        MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+    line.assign(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), line.data(),
+                        length);
+    return true;
+}
+
+std::vector<std::wstring> SplitAtTabs(const std::wstring& line) {
+    std::vector<std::wstring> args;
+    std::size_t begin = 0;
+    for (;;) {
+        std::size_t tab = line.find(L'\t', begin);
+        args.push_back(line.substr(begin, tab - begin));
+        if (tab == std::wstring::npos) return args;
+        begin = tab + 1;
+    }
+}
+
+// Loading user32 made this process a user of the desktop; it stays one while it runs. Asking
+// for the desktop window starts explorer.exe now rather than with the first test program.
+int Serve() {
+    GetDesktopWindow();
+    std::wstring line;
+    while (ReadCommandLine(line)) {
+        int code = RunCommand(SplitAtTabs(line));
+        WriteOut(L"done=" + std::to_wstring(code) + L"\n");
+    }
+    return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc == 2 && std::wstring(argv[1]) == L"serve") return Serve();
+    return RunCommand(std::vector<std::wstring>(argv + 1, argv + argc));
 }

@@ -7,9 +7,9 @@ the case ends: a program left waiting on an invisible box would otherwise hang t
 
 Small MinGW programs do what `wine` alone cannot: runner.exe reports a child's full 32-bit
 exit status (wine keeps 8 bits), boxhelper.exe lists, reads and answers the message boxes of
-other processes in the prefix and holds each prefix's desktop open while the prefix is in use
-(see Prefix._hold_desktop), stationrun.exe runs a program on a window station nobody sees and
-reports the boxes that appear there.
+other processes in the prefix (one serving helper per prefix, which also holds the prefix's
+desktop open while it is in use: see Prefix._serve_boxes), stationrun.exe runs a program on a
+window station nobody sees and reports the boxes that appear there.
 """
 
 from __future__ import annotations
@@ -19,6 +19,7 @@ import functools
 import json
 import os
 import re
+import select
 import shutil
 import signal
 import subprocess
@@ -308,18 +309,20 @@ class Prefix:
         subprocess.run(["wineserver", f"-p{SERVER_LINGER}"], env=self.env(),
                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=30)
-        self._holder = self._hold_desktop()
+        self._helper = self._serve_boxes()
 
-    def _hold_desktop(self) -> subprocess.Popen:
-        """Keeps the prefix's desktop in use, and its explorer.exe up, while this runs.
+    def _serve_boxes(self) -> subprocess.Popen:
+        """Starts the boxhelper that answers this prefix's box commands (see _boxhelper)
+        and keeps the prefix's desktop in use, and its explorer.exe up, while it runs.
 
         Without a program using it, Wine tears the desktop down a second after the last one
         ends, and a program starting in that moment can lose its boxes or fail to start.
-        The holder ends with this Python process, so a killed run leaves no server behind.
+        The helper ends at the end of its input, that is with this Python process, so a
+        killed run leaves no server behind.
         """
         return subprocess.Popen(
-            ["wine", str(self.tools_dir / "boxhelper.exe"), "hold", str(os.getpid())],
-            env=self.env(), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+            ["wine", str(self.tools_dir / "boxhelper.exe"), "serve"],
+            env=self.env(), stdin=subprocess.PIPE, stdout=subprocess.PIPE,
             stderr=subprocess.DEVNULL, start_new_session=True, cwd=self.path)
 
     # Paths -----------------------------------------------------------------------------
@@ -354,10 +357,18 @@ class Prefix:
         return quiet_environment(self.path, extra)
 
     def _keep_desktop_held(self) -> None:
-        """Starts the holder again if it has ended: Wine can lose a process in its start-up,
-        and without a holder the desktop dies between two programs."""
-        if self._holder.poll() is not None:
-            self._holder = self._hold_desktop()
+        """Starts the box helper again if it has ended: Wine can lose a process in its
+        start-up, and without a helper the desktop dies between two programs."""
+        if self._helper.poll() is not None:
+            self._end_helper()
+            self._helper = self._serve_boxes()
+
+    def _end_helper(self) -> None:
+        if self._helper.poll() is None:
+            os.killpg(self._helper.pid, signal.SIGKILL)
+        self._helper.wait(10)
+        self._helper.stdin.close()
+        self._helper.stdout.close()
 
     def wine(self, *args: str, timeout: float = DEFAULT_TIMEOUT, lc_all: str | None = None,
              check: bool = True, native_msi: bool = False) -> subprocess.CompletedProcess:
@@ -418,8 +429,41 @@ class Prefix:
     # Message boxes ---------------------------------------------------------------------
 
     def _boxhelper(self, *args: str, timeout: float) -> subprocess.CompletedProcess:
-        return self.wine(str(self.tools_dir / "boxhelper.exe"), *args, timeout=timeout + 30,
-                         check=False)
+        """One boxhelper command, answered by the serving helper: its exit code and output.
+
+        A helper that has ended before it answered (Wine lost it, or it was killed) is
+        started again and asked once more; one that does not answer within `timeout` and
+        30 s more is ended, so that the next command gets a new one."""
+        for attempt in (1, 2):
+            self._keep_desktop_held()
+            try:
+                return self._ask_helper(args, timeout + 30)
+            except (BrokenPipeError, EOFError):
+                if attempt == 2:
+                    raise HarnessError(f"boxhelper {' '.join(args)}: the helper ended "
+                                       f"without an answer (exit status "
+                                       f"{self._helper.poll()})") from None
+
+    def _ask_helper(self, args, timeout: float) -> subprocess.CompletedProcess:
+        self._helper.stdin.write(("\t".join(args) + "\n").encode("utf-8"))
+        self._helper.stdin.flush()
+        deadline = time.monotonic() + timeout
+        output = b""
+        reader = self._helper.stdout.fileno()
+        while True:
+            last = output.rfind(b"\n", 0, len(output) - 1) + 1
+            if output.endswith(b"\n") and output.startswith(b"done=", last):
+                code = int(output[last + 5:].strip())
+                return subprocess.CompletedProcess(args, code, output[:last], b"")
+            left = deadline - time.monotonic()
+            if left <= 0 or not select.select([reader], [], [], left)[0]:
+                self._end_helper()
+                raise HarnessError(f"boxhelper {' '.join(args)} did not answer within "
+                                   f"{timeout:.0f} s; output so far {output!r}")
+            chunk = os.read(reader, 65536)
+            if not chunk:
+                raise EOFError
+            output += chunk
 
     def _box_query(self, *args: str, timeout: float) -> tuple[int, list[Box]]:
         done = self._boxhelper(*args, timeout=timeout)
@@ -525,9 +569,7 @@ class Prefix:
                        capture_output=True, timeout=30)
         for started in self._started:
             started.kill()
-        if self._holder.poll() is None:
-            os.killpg(self._holder.pid, signal.SIGKILL)
-        self._holder.wait(10)
+        self._end_helper()
         subprocess.run(["wineserver", "-w"], env=self.env(), stdin=subprocess.DEVNULL,
                        capture_output=True, timeout=30)
 
