@@ -15,7 +15,7 @@ using fakes::FakeInstaller;
 using fakes::FakePlatform;
 using fakes::Narrow;
 
-const std::u16string kPackage = u"C:\\users\\me\\Temp\\MSP1";
+const std::u16string kPackagePath = u"C:\\users\\me\\Temp\\MSP1";
 const std::u16string kSampleCodes =
     u"{0B1C2D3E-4F50-4617-8293-A4B5C6D7E8F9};{3F2A8C41-7B5D-4E19-A6C2-9D0E1B7F4A53};"
     u"{5D6E7F80-9A1B-4C2D-8E3F-405162738495}";
@@ -26,7 +26,7 @@ class SummaryReaderTest : public ::testing::Test {
         Summary().properties[kSummaryKeywords] = u"15.0.205.0;15.0.106.0,";
         Summary().properties[kSummaryTemplate] = kSampleCodes;
     }
-    FakeInstaller::Summary& Summary() { return platform.installer.packages[kPackage]; }
+    FakeInstaller::Summary& Summary() { return platform.installer.packages[kPackagePath]; }
     void ExpectAllClosed() {
         EXPECT_TRUE(platform.installer.openHandles.empty());
         int opens = 0;
@@ -60,7 +60,7 @@ TEST_F(SummaryReaderTest, KeywordsSplitAtTheFirstSemicolonOnly) {
         Summary().properties[kSummaryKeywords] = c.keywords;
         platform.thread.lastError = 7;
         std::u16string upgrade = u"keep-upgrade", accepted = u"keep-accepted";
-        EXPECT_EQ(ReadPatchVersions(kPackage, upgrade, accepted), c.ok);
+        EXPECT_EQ(ReadPatchVersions(kPackagePath, upgrade, accepted), c.ok);
         if (c.ok) {
             EXPECT_EQ(Narrow(upgrade), c.upgrade);
             EXPECT_EQ(Narrow(accepted), c.accepted);
@@ -76,7 +76,7 @@ TEST_F(SummaryReaderTest, KeywordsSplitAtTheFirstSemicolonOnly) {
 
 TEST_F(SummaryReaderTest, TemplateIsHandedOverUnchanged) {
     std::u16string codes;
-    ASSERT_TRUE(ReadTargetProductCodes(kPackage, codes));
+    ASSERT_TRUE(ReadTargetProductCodes(kPackagePath, codes));
     EXPECT_EQ(codes, kSampleCodes);
     EXPECT_EQ(
         platform.installer.calls,
@@ -87,7 +87,7 @@ TEST_F(SummaryReaderTest, TemplateIsHandedOverUnchanged) {
 TEST_F(SummaryReaderTest, ValueEndsAtItsFirstNul) {
     Summary().properties[kSummaryTemplate] = std::u16string(u"{A};{B}\0{C}", 11);
     std::u16string codes;
-    ASSERT_TRUE(ReadTargetProductCodes(kPackage, codes));
+    ASSERT_TRUE(ReadTargetProductCodes(kPackagePath, codes));
     EXPECT_EQ(Narrow(codes), "{A};{B}");
 }
 
@@ -104,10 +104,10 @@ TEST_F(SummaryReaderTest, LongValueTakesExactlyOneRetry) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.size);
         FakePlatform fresh;
-        fresh.installer.packages[kPackage].properties[kSummaryTemplate] =
+        fresh.installer.packages[kPackagePath].properties[kSummaryTemplate] =
             std::u16string(c.size, u'c');
         std::u16string codes;
-        ASSERT_TRUE(ReadTargetProductCodes(kPackage, codes));
+        ASSERT_TRUE(ReadTargetProductCodes(kPackagePath, codes));
         EXPECT_EQ(codes.size(), c.size);
         EXPECT_EQ(codes.find_first_not_of(u'c'), std::u16string::npos);
         std::vector<std::string> expected{"OpenSummaryInfo(C:\\users\\me\\Temp\\MSP1)"};
@@ -139,11 +139,11 @@ TEST_F(SummaryReaderTest, FailedReadsAssignNothingAndCloseOnce) {
         installer.packages = platform.installer.packages;
         CurrentPlatform().installer = &installer;
         std::u16string codes = u"keep", upgrade = u"keep", accepted = u"keep";
-        EXPECT_FALSE(ReadTargetProductCodes(kPackage, codes));
+        EXPECT_FALSE(ReadTargetProductCodes(kPackagePath, codes));
         EXPECT_EQ(installer.propertyCalls, 2);
         EXPECT_EQ(installer.closeCount, 1);
         installer.propertyCalls = 0;
-        EXPECT_FALSE(ReadPatchVersions(kPackage, upgrade, accepted));
+        EXPECT_FALSE(ReadPatchVersions(kPackagePath, upgrade, accepted));
         EXPECT_EQ(installer.propertyCalls, 2);
         EXPECT_EQ(installer.closeCount, 2);
         EXPECT_EQ(Narrow(codes + upgrade + accepted), "keepkeepkeep");
@@ -153,7 +153,7 @@ TEST_F(SummaryReaderTest, FailedReadsAssignNothingAndCloseOnce) {
     // A first call failing with anything but "more data" is not retried.
     Summary().forcedResult[kSummaryTemplate] = 1610;
     std::u16string codes = u"keep";
-    EXPECT_FALSE(ReadTargetProductCodes(kPackage, codes));
+    EXPECT_FALSE(ReadTargetProductCodes(kPackagePath, codes));
     EXPECT_EQ(Narrow(codes), "keep");
     EXPECT_EQ(platform.thread.lastError, 1610u);  // the installer's result is the reason
     EXPECT_EQ(
@@ -167,12 +167,12 @@ TEST_F(SummaryReaderTest, UnopenablePackageReadsNothing) {
     std::u16string codes = u"keep", upgrade = u"keep", accepted = u"keep";
     // Each failure leaves the installer's own result, never what an earlier call left.
     platform.thread.lastError = 203;
-    EXPECT_EQ(OpenPatchSummary(kPackage), 0u);
+    EXPECT_EQ(OpenPatchSummary(kPackagePath), 0u);
     EXPECT_EQ(platform.thread.lastError, 1620u);
     platform.thread.lastError = 203;
-    EXPECT_FALSE(ReadTargetProductCodes(kPackage, codes));
+    EXPECT_FALSE(ReadTargetProductCodes(kPackagePath, codes));
     EXPECT_EQ(platform.thread.lastError, 1620u);
-    EXPECT_FALSE(ReadPatchVersions(kPackage, upgrade, accepted));
+    EXPECT_FALSE(ReadPatchVersions(kPackagePath, upgrade, accepted));
     EXPECT_FALSE(ReadPatchVersions(u"C:\\not\\there.msp", upgrade, accepted));
     EXPECT_EQ(platform.thread.lastError, 1627u);
     EXPECT_EQ(Narrow(codes + upgrade + accepted), "keepkeepkeep");
@@ -206,10 +206,10 @@ TEST_F(SummaryReaderTest, PathIsMadeAbsoluteWithin260Characters) {
 
 TEST_F(SummaryReaderTest, EachReadOpensAndClosesItsOwnHandle) {
     std::u16string codes, upgrade, accepted;
-    EXPECT_TRUE(ReadTargetProductCodes(kPackage, codes));
-    EXPECT_TRUE(ReadPatchVersions(kPackage, upgrade, accepted));
-    EXPECT_TRUE(ReadPatchVersions(kPackage, upgrade, accepted));
-    EXPECT_TRUE(ReadTargetProductCodes(kPackage, codes));
+    EXPECT_TRUE(ReadTargetProductCodes(kPackagePath, codes));
+    EXPECT_TRUE(ReadPatchVersions(kPackagePath, upgrade, accepted));
+    EXPECT_TRUE(ReadPatchVersions(kPackagePath, upgrade, accepted));
+    EXPECT_TRUE(ReadTargetProductCodes(kPackagePath, codes));
     EXPECT_EQ(codes, kSampleCodes);
     EXPECT_EQ(Narrow(upgrade), "15.0.205.0");
     EXPECT_EQ(platform.installer.closeCount, 4);
@@ -217,7 +217,7 @@ TEST_F(SummaryReaderTest, EachReadOpensAndClosesItsOwnHandle) {
 }
 
 TEST_F(SummaryReaderTest, OpenedHandleBelongsToTheCaller) {
-    const InstallerHandle handle = OpenPatchSummary(kPackage);
+    const InstallerHandle handle = OpenPatchSummary(kPackagePath);
     ASSERT_NE(handle, 0u);
     EXPECT_EQ(platform.installer.closeCount, 0);
     {
