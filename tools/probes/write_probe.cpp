@@ -7,7 +7,9 @@
 //                                    the loaded image: --touch reads one byte of every page
 //                                    first, --prefetch asks PrefetchVirtualMemory for the range
 //                                    first (where the system has it), each timed on its own;
-//                                    --chunk BYTES writes in pieces of that size; --verify reads
+//                                    --chunk BYTES writes in pieces of that size; --through BYTES
+//                                    copies each piece into a buffer of that size first and
+//                                    writes from there, as a file copy does; --verify reads
 //                                    the file back afterwards and compares it with the bytes,
 //                                    as install mode checks the package it holds
 // Prints bytes=, lock_us= (finding and locking the bytes), touch_us=, prefetch_us=, write_us=
@@ -89,8 +91,9 @@ std::int64_t Prefetch(const Span& span) {
 }
 
 // Creating, writing and closing, as the extraction does; -1 when any step fails.
-std::int64_t WriteOut(const wchar_t* path, const Span& span, DWORD chunk) {
+std::int64_t WriteOut(const wchar_t* path, const Span& span, DWORD chunk, bool through) {
     Stopwatch clock;
+    std::vector<char> buffer(through ? chunk : 0);
     HANDLE file =
         CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return -1;
@@ -98,7 +101,9 @@ std::int64_t WriteOut(const wchar_t* path, const Span& span, DWORD chunk) {
     for (DWORD offset = 0; ok && offset < span.size;) {
         DWORD wanted = chunk ? std::min(chunk, span.size - offset) : span.size - offset;
         DWORD done = 0;
-        ok = WriteFile(file, span.data + offset, wanted, &done, nullptr) && done == wanted;
+        const char* from = span.data + offset;
+        if (through) from = static_cast<const char*>(std::memcpy(buffer.data(), from, wanted));
+        ok = WriteFile(file, from, wanted, &done, nullptr) && done == wanted;
         offset += done;
     }
     CloseHandle(file);
@@ -127,7 +132,7 @@ std::int64_t Verify(const wchar_t* path, const Span& span) {
 int Usage() {
     sp::probes::PrintError(
         "usage: write_probe heap PACKAGE OUT [OPTION...] | write_probe resource OUT [OPTION...]; "
-        "options --touch, --prefetch, --chunk BYTES, --verify");
+        "options --touch, --prefetch, --chunk BYTES, --through BYTES, --verify");
     return 2;
 }
 
@@ -150,7 +155,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     const wchar_t* out = argv[fromHeap ? 3 : 2];
     DWORD chunk = 0;
-    bool check = false;
+    bool check = false, through = false;
     for (int i = fromHeap ? 4 : 3; i < argc; ++i) {
         std::uint32_t value = 0;
         if (std::wcscmp(argv[i], L"--touch") == 0) {
@@ -159,15 +164,17 @@ int wmain(int argc, wchar_t** argv) {
             prefetch = Prefetch(span);
         } else if (std::wcscmp(argv[i], L"--verify") == 0) {
             check = true;
-        } else if (std::wcscmp(argv[i], L"--chunk") == 0 && i + 1 < argc &&
-                   sp::probes::ParseNumber(argv[i + 1], value)) {
+        } else if ((std::wcscmp(argv[i], L"--chunk") == 0 ||
+                    std::wcscmp(argv[i], L"--through") == 0) &&
+                   i + 1 < argc && sp::probes::ParseNumber(argv[i + 1], value) && value > 0) {
+            through = argv[i][2] == L't';
             chunk = value;
             ++i;
         } else {
             return Usage();
         }
     }
-    const std::int64_t write = WriteOut(out, span, chunk);
+    const std::int64_t write = WriteOut(out, span, chunk, through);
     if (check) verify = write < 0 ? -1 : Verify(out, span);
     PrintLine("bytes", span.size);
     PrintLine("lock_us", lock);
