@@ -78,3 +78,12 @@ def test_a_box_helper_that_has_ended_is_started_again_before_the_next_program(
     assert prefix._helper is not first and prefix._helper.poll() is None
     assert prefix.boxes() == []
     assert prefix._helper.poll() is None
+
+
+def test_a_command_that_hangs_is_reported_with_what_the_prefix_was_running(prefix, tools_dir):
+    # A hang is rare and gone by the next run: the report is all there is to go on.
+    with pytest.raises(harness.HarnessError) as raised:
+        prefix.wine(str(tools_dir / "sleeper.exe"), r"C:\never", "30", timeout=5)
+    report = str(raised.value)
+    assert "did not end within 5 s" in report
+    assert "sleeper.exe" in report.partition("\n")[2]

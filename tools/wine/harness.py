@@ -119,13 +119,31 @@ def _run_to_files(args, env, timeout, cwd=None) -> subprocess.CompletedProcess:
                                    stderr=err, start_new_session=True, cwd=cwd)
         try:
             process.wait(timeout)
-        except subprocess.TimeoutExpired:
+        except subprocess.TimeoutExpired as expired:
+            # What every program in the prefix was doing, for the report of a hang.
+            expired.output = _prefix_processes(env.get("WINEPREFIX"))
             os.killpg(process.pid, signal.SIGKILL)
             process.wait()
             raise
         out.seek(0)
         err.seek(0)
         return subprocess.CompletedProcess(args, process.returncode, out.read(), err.read())
+
+
+def _prefix_processes(prefix: str | None) -> str:
+    """The state, CPU time and command line of each process whose WINEPREFIX is `prefix`."""
+    lines = []
+    for proc in Path("/proc").glob("[0-9]*"):
+        try:
+            if f"WINEPREFIX={prefix}".encode() not in (proc / "environ").read_bytes().split(b"\0"):
+                continue
+            fields = (proc / "stat").read_text().rpartition(")")[2].split()
+            command = (proc / "cmdline").read_bytes().replace(b"\0", b" ").decode(errors="replace")
+        except OSError:
+            continue
+        ticks = (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+        lines.append(f"{proc.name} {fields[0]} {ticks:.2f}s {command.strip()[:200]}")
+    return "\n".join(lines)
 
 
 def _run_checked(args, env, timeout, what):
@@ -373,8 +391,13 @@ class Prefix:
     def wine(self, *args: str, timeout: float = DEFAULT_TIMEOUT, lc_all: str | None = None,
              check: bool = True, native_msi: bool = False) -> subprocess.CompletedProcess:
         self._keep_desktop_held()
-        done = _run_to_files(["wine", *args], self.env(lc_all, native_msi), timeout,
-                             cwd=self.path)
+        try:
+            done = _run_to_files(["wine", *args], self.env(lc_all, native_msi), timeout,
+                                 cwd=self.path)
+        except subprocess.TimeoutExpired as expired:
+            raise HarnessError(f"wine {' '.join(args)} did not end within {timeout:.0f} s; the "
+                               f"prefix's processes then (pid, state, CPU, command):\n"
+                               f"{expired.output}") from None
         if check and done.returncode != 0:
             raise HarnessError(f"wine {' '.join(args)}: {_exit_report(done)}")
         return done
