@@ -259,8 +259,7 @@ def extraction(m: Machine, rounds: int) -> Figure:
     result = f"{ratio:.2f}x the write limit" if resolved else \
         "not resolved (median difference <= 0)"
     result += f"; {writing.median / copy.median:.2f}x `cp`"
-    return Figure("extraction (24.6 MB)",
-                  [writing, limit, copy, extract, plain, *image_series],
+    return Figure("extraction (24.6 MB)", [writing, limit, copy, extract, plain, *image_series],
                   result, "at most 2x the write limit", resolved and ratio <= 2.0)
 
 
