@@ -91,6 +91,11 @@ def extract_probe(probes_dir) -> Path:
     return _probe(probes_dir, "extract_probe.exe")
 
 
+@pytest.fixture(scope="session")
+def packaged_extract_probe(probes_dir) -> Path:
+    return _probe(probes_dir, "extract_probe_packaged.exe")
+
+
 def _probe(probes_dir: Path, name: str) -> Path:
     path = probes_dir / name
     if not path.exists():

@@ -12,6 +12,8 @@ from pathlib import Path
 
 import pytest
 
+import harness
+
 TEMP = r"C:\sptemp"  # TMP of the runs below, without a trailing backslash
 TEMP_NAME = re.compile(r"MSP([1-9][0-9]*)")
 
@@ -62,6 +64,29 @@ def test_extract_to_a_path_writes_the_embedded_package(prefix, request, which):
     assert data[:8] == bytes.fromhex("D0CF11E0A1B11AE1")
     assert len(data) == package.stat().st_size
     assert data == package.read_bytes()
+
+
+def test_a_program_file_replaced_while_it_runs_is_never_read(prefix, packaged_extract_probe,
+                                                            sample_package):
+    # The package may be read from the program's file instead of its image, which is only
+    # sound while the file at the program's name is the one it started from. The stand-in
+    # differs from the program in one byte of the package, where a read of it would show.
+    program = packaged_extract_probe.read_bytes()
+    package = sample_package.read_bytes()
+    at = program.find(package) + len(package) // 2
+    altered = program[:at] + bytes([program[at] ^ 0xFF]) + program[at + 1:]
+    run = prefix.c_path(r"C:\run")
+    run.mkdir()
+    (run / "probe.exe").write_bytes(program)
+    (run / "altered.exe").write_bytes(altered)
+    prefix.c_path(r"C:\out").mkdir()
+
+    result = run_ok(prefix, run / "probe.exe", "--replace-own-file", r"C:\run\altered.exe",
+                    r"C:\out\x.msp")
+
+    assert harness.output_fields(result.output)["ok"] == ["1"]
+    assert (run / "probe.exe").read_bytes() == altered
+    assert prefix.c_path(r"C:\out\x.msp").read_bytes() == package
 
 
 def test_extract_without_path_writes_numbered_temporary_files(prefix, servicepack_exe,

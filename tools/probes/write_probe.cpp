@@ -9,17 +9,22 @@
 //                                    first (where the system has it), each timed on its own;
 //                                    --chunk BYTES writes in pieces of that size; --through BYTES
 //                                    copies each piece into a buffer of that size first and
-//                                    writes from there, as a file copy does; --verify reads
-//                                    the file back afterwards and compares it with the bytes,
-//                                    as install mode checks the package it holds
-// Prints bytes=, lock_us= (finding and locking the bytes), touch_us=, prefetch_us=, write_us=
-// (create, write, close) and verify_us=, in microseconds; -1 for a step that failed.
+//                                    writes from there, as a file copy does; --from-file fills
+//                                    each piece from the probe's own file as the product does
+//                                    (its file opened and checked first, timed on its own);
+//                                    --verify reads the file back afterwards and compares it
+//                                    with the bytes, as install mode checks the package it holds
+// Prints bytes=, lock_us= (finding and locking the bytes), touch_us=, prefetch_us=, open_us=
+// (opening and checking the probe's file), write_us= (create, write, close) and verify_us=, in
+// microseconds; -1 for a step that failed.
 #include <algorithm>
 #include <cstring>
 #include <cwchar>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/windows/image_bytes.h"
 #include "tools/probes/probe_output.h"
 
 using sp::probes::PrintLine;
@@ -90,8 +95,10 @@ std::int64_t Prefetch(const Span& span) {
     return clock.Microseconds();
 }
 
-// Creating, writing and closing, as the extraction does; -1 when any step fails.
-std::int64_t WriteOut(const wchar_t* path, const Span& span, DWORD chunk, bool through) {
+// Creating, writing and closing, as the extraction does; -1 when any step fails. With
+// `source`, each piece comes from there.
+std::int64_t WriteOut(const wchar_t* path, const Span& span, DWORD chunk, bool through,
+                      const sp::win32::ImageBytes* source) {
     Stopwatch clock;
     std::vector<char> buffer(through ? chunk : 0);
     HANDLE file =
@@ -102,7 +109,12 @@ std::int64_t WriteOut(const wchar_t* path, const Span& span, DWORD chunk, bool t
         DWORD wanted = chunk ? std::min(chunk, span.size - offset) : span.size - offset;
         DWORD done = 0;
         const char* from = span.data + offset;
-        if (through) from = static_cast<const char*>(std::memcpy(buffer.data(), from, wanted));
+        if (source != nullptr) {
+            source->Copy(offset, buffer.data(), wanted);
+            from = buffer.data();
+        } else if (through) {
+            from = static_cast<const char*>(std::memcpy(buffer.data(), from, wanted));
+        }
         ok = WriteFile(file, from, wanted, &done, nullptr) && done == wanted;
         offset += done;
     }
@@ -132,7 +144,7 @@ std::int64_t Verify(const wchar_t* path, const Span& span) {
 int Usage() {
     sp::probes::PrintError(
         "usage: write_probe heap PACKAGE OUT [OPTION...] | write_probe resource OUT [OPTION...]; "
-        "options --touch, --prefetch, --chunk BYTES, --through BYTES, --verify");
+        "options --touch, --prefetch, --chunk BYTES, --through BYTES (--from-file), --verify");
     return 2;
 }
 
@@ -141,7 +153,7 @@ int Usage() {
 int wmain(int argc, wchar_t** argv) {
     Span span;
     std::vector<char> heap;
-    std::int64_t lock = 0, touch = 0, prefetch = 0, verify = 0;
+    std::int64_t lock = 0, touch = 0, prefetch = 0, open = 0, verify = 0;
     const bool fromHeap = argc >= 4 && std::wcscmp(argv[1], L"heap") == 0;
     if (fromHeap) {
         if (!ReadWhole(argv[2], heap)) return 3;
@@ -155,13 +167,15 @@ int wmain(int argc, wchar_t** argv) {
     }
     const wchar_t* out = argv[fromHeap ? 3 : 2];
     DWORD chunk = 0;
-    bool check = false, through = false;
+    bool check = false, through = false, fromFile = false;
     for (int i = fromHeap ? 4 : 3; i < argc; ++i) {
         std::uint32_t value = 0;
         if (std::wcscmp(argv[i], L"--touch") == 0) {
             touch = TouchPages(span);
         } else if (std::wcscmp(argv[i], L"--prefetch") == 0) {
             prefetch = Prefetch(span);
+        } else if (std::wcscmp(argv[i], L"--from-file") == 0) {
+            fromFile = true;
         } else if (std::wcscmp(argv[i], L"--verify") == 0) {
             check = true;
         } else if ((std::wcscmp(argv[i], L"--chunk") == 0 ||
@@ -174,12 +188,20 @@ int wmain(int argc, wchar_t** argv) {
             return Usage();
         }
     }
-    const std::int64_t write = WriteOut(out, span, chunk, through);
+    if (fromFile && !through) return Usage();
+    std::optional<sp::win32::ImageBytes> file;
+    if (fromFile) {
+        Stopwatch clock;
+        file.emplace(span.data, span.size);
+        open = clock.Microseconds();
+    }
+    const std::int64_t write = WriteOut(out, span, chunk, through, file ? &*file : nullptr);
     if (check) verify = write < 0 ? -1 : Verify(out, span);
     PrintLine("bytes", span.size);
     PrintLine("lock_us", lock);
     PrintLine("touch_us", touch);
     PrintLine("prefetch_us", prefetch);
+    PrintLine("open_us", open);
     PrintLine("write_us", write);
     PrintLine("verify_us", verify);
     return write < 0 || verify < 0 ? 1 : 0;
