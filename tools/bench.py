@@ -204,8 +204,9 @@ def write_limit_run(m: Machine, package: Path, limit: Series, check: Series | No
 
 def image_probe_runs(m: Machine, out: str) -> tuple[list, list[Series]]:
     """The write probe with the 24.6 MB package in its own image, linked like the product:
-    untouched, its pages touched first (timed apart), prefetched first, in 1 MiB pieces, and
-    in 64 KiB pieces through a buffer as the product writes it."""
+    untouched, its pages touched first (timed apart), prefetched first, in 1 MiB pieces, in
+    64 KiB pieces through a buffer, and those pieces read from the probe's own file as the
+    product reads them (opening and checking the file timed apart)."""
     image = m.growth_dir / "write_probe_24m_4096.exe"
     untouched = Series("write probe, from its image untouched", "ms")
     touch = Series("... first touch of every page", "ms")
@@ -213,6 +214,9 @@ def image_probe_runs(m: Machine, out: str) -> tuple[list, list[Series]]:
     prefetched = Series("... the write after PrefetchVirtualMemory", "ms")
     chunked = Series("... written in 1 MiB pieces", "ms")
     through = Series("... in 64 KiB pieces through a buffer", "ms")
+    opened = Series("... opening its own file and checking it is the image's", "ms")
+    from_file = Series("... the write of 64 KiB pieces read from that file, as the product",
+                       "ms")
     write = "write_us"
     runs = [(probe_run(m, {write: untouched}, image, "resource", out), None),
             (probe_run(m, {"touch_us": touch, write: touched}, image, "resource", out,
@@ -220,8 +224,10 @@ def image_probe_runs(m: Machine, out: str) -> tuple[list, list[Series]]:
             (probe_run(m, {write: prefetched}, image, "resource", out, "--prefetch"), None),
             (probe_run(m, {write: chunked}, image, "resource", out, "--chunk", "1048576"),
              None),
-            (probe_run(m, {write: through}, image, "resource", out, *THROUGH_CACHE), None)]
-    return runs, [untouched, touch, touched, prefetched, chunked, through]
+            (probe_run(m, {write: through}, image, "resource", out, *THROUGH_CACHE), None),
+            (probe_run(m, {"open_us": opened, write: from_file}, image, "resource", out,
+                       "--from-file", *THROUGH_CACHE), None)]
+    return runs, [untouched, touch, touched, prefetched, chunked, through, opened, from_file]
 
 
 def extraction(m: Machine, rounds: int) -> Figure:
