@@ -64,13 +64,24 @@ std::vector<wchar_t> OwnFileName() {
     }
 }
 
+// A mapping of `file` as an image that is not to run, where the system knows that kind
+// (Windows 8 on): mapping it tells no driver of an image load, as a plain image would tell a
+// virus scanner, which might read the whole file again. Older systems know only the plain kind.
+HANDLE MapAsImage(HANDLE file) {
+    for (const DWORD kind : {DWORD{SEC_IMAGE_NO_EXECUTE}, DWORD{SEC_IMAGE}}) {
+        HANDLE mapping = ::CreateFileMappingW(file, nullptr, PAGE_READONLY | kind, 0, 0, nullptr);
+        if (mapping != nullptr) return mapping;
+    }
+    return nullptr;
+}
+
 // Whether `file` is the file `image` was mapped from. Compared as mapped images, the one way
 // every system answers it (Wine compares image mappings only).
 bool IsImageFile(HANDLE file, const char* image) {
     static const auto same = ExportedFunction<AreMappedFilesTheSameFn>(
         ::GetModuleHandleW(L"ntdll.dll"), "NtAreMappedFilesTheSame");
     if (same == nullptr) return false;
-    HANDLE mapping = ::CreateFileMappingW(file, nullptr, PAGE_READONLY | SEC_IMAGE, 0, 0, nullptr);
+    HANDLE mapping = MapAsImage(file);
     if (mapping == nullptr) return false;
     void* view = ::MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
     const bool result = view != nullptr && same(const_cast<char*>(image), view) == 0;
@@ -81,12 +92,14 @@ bool IsImageFile(HANDLE file, const char* image) {
 
 // The program's file, opened by its name once and kept open. Someone may have put another file
 // at that name since the program started; that one is never read. Others can still read,
-// rename or delete the file meanwhile, but not write it.
+// rename or delete the file meanwhile, but not write it. Execute access is what an image
+// mapping of it asks for.
 HANDLE OpenImageFile(const char* image) {
     const std::vector<wchar_t> name = OwnFileName();
     if (name.empty()) return INVALID_HANDLE_VALUE;
-    HANDLE file = ::CreateFileW(name.data(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        ::CreateFileW(name.data(), GENERIC_READ | FILE_EXECUTE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE || IsImageFile(file, image)) return file;
     ::CloseHandle(file);
     return INVALID_HANDLE_VALUE;
