@@ -10,7 +10,8 @@
 //                                             would do before it could start on it
 //
 // Prints "us=<microseconds>" and exits with 0; exits with 1 when the program cannot be started
-// or does not get there within a minute (it is then terminated), 2 on a usage error.
+// or does not get there within a minute (it is then terminated), 2 on a usage error, 3 when
+// Wine lost the start (see start_child.h): the caller times that run again, from the start.
 #include <windows.h>
 
 #include <cwchar>
@@ -21,6 +22,7 @@
 namespace {
 
 constexpr ULONGLONG kTimeoutMs = 60000;
+constexpr int kLostStart = 3;
 
 struct BoxSearch {
     DWORD pid;
@@ -97,7 +99,10 @@ int wmain(int argc, wchar_t** argv) {
     if (copyFirst && !CopyFileW(argv[3], argv[4], FALSE)) return 1;
     if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                         &startup, &child)) {
-        return 1;
+        const DWORD error = GetLastError();
+        WriteOut(L"cannot start the program: error " + std::to_wstring(error) + L"\n",
+                 STD_ERROR_HANDLE);
+        return error == ERROR_INTERNAL_ERROR ? kLostStart : 1;
     }
     const bool reached = Reached(child, untilBox);
     QueryPerformanceCounter(&end);
