@@ -45,6 +45,7 @@ MIB = 1024 * 1024
 # (tools/wine/start_child.h); such a run is timed again, up to this many times in all.
 LOST_START = 3
 LOST_START_ATTEMPTS = 3
+EXTRACTION_ROUNDS = 3
 SYSTEM_DLLS = {"kernel32.dll", "msvcrt.dll", "shell32.dll", "user32.dll"}
 # Members of the C++ library that streams, locales and the demangler bring along.
 HEAVY_RUNTIME = re.compile(r"ios|stream|locale|codecvt|ctype|facet|demangle|basic_file|"
@@ -622,7 +623,8 @@ def measured_part(figures, sections, rounds: int, started: datetime.datetime,
     lines = [BEGIN, "",
              f"Measured {started:%Y-%m-%d %H:%M} UTC on {machine_text()}, by "
              f"`tools/bench.sh --rounds {rounds}` in {seconds / 60:.1f} minutes: {rounds} timed "
-             f"rounds after one warm-up round, the sides of each pair in alternation.", ""]
+             f"rounds after one warm-up round ({EXTRACTION_ROUNDS * rounds} for extraction), the "
+             f"sides of each pair in alternation.", ""]
     lines += figure_rows(figures)
     if growth_rows:
         lines += ["", "Growth with the package's size (the two large packages with a third of "
@@ -673,7 +675,9 @@ def main() -> int:
         overhead, sections = launcher_overhead(machine)
         icons = icon_entries(machine.exe)
         snapshot = installed_snapshot(machine)
-        steps = [lambda: [extraction(machine, args.rounds)],
+        # Extraction is a difference of two runs of about 80 ms, each spread by 10 ms or more,
+        # for a cost of about 10 ms: it takes three times the rounds (half a minute each).
+        steps = [lambda: [extraction(machine, EXTRACTION_ROUNDS * args.rounds)],
                  lambda: [no_copy(machine, args.rounds, machine.exe, machine.package,
                                   "sample, 4.5 KB")],
                  lambda: [no_copy(machine, args.rounds, machine.big_exe, machine.big_package,
