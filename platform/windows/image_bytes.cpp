@@ -120,7 +120,7 @@ ImageBytes::ImageBytes(const void* data, std::size_t size) : data_(static_cast<c
     fileOffset_ = *offset;
 }
 
-void ImageBytes::Copy(std::size_t offset, void* to, std::size_t size) const {
+void ImageBytes::Copy(std::size_t offset, void* to, std::size_t size) {
     if (file_ != INVALID_HANDLE_VALUE) {
         // Read on from the file's position, moved only where the pieces do not follow each
         // other: under Wine, a read at a given offset costs a call to its server besides.

@@ -17,13 +17,13 @@ class ImageBytes {
   public:
     ImageBytes(const void* data, std::size_t size);
     // `size` bytes from `offset` into the range, copied to `to`.
-    void Copy(std::size_t offset, void* to, std::size_t size) const;
+    void Copy(std::size_t offset, void* to, std::size_t size);
 
   private:
     const char* data_;
     HANDLE file_ = INVALID_HANDLE_VALUE;  // the image's file, when the range can come from it
     ULONGLONG fileOffset_ = 0;
-    mutable LONGLONG next_ = -1;  // where the file's position stands after the last read
+    LONGLONG next_ = -1;  // where the file's position stands after the last read
 };
 
 }  // namespace sp::win32

@@ -98,7 +98,7 @@ std::int64_t Prefetch(const Span& span) {
 // Creating, writing and closing, as the extraction does; -1 when any step fails. With
 // `source`, each piece comes from there.
 std::int64_t WriteOut(const wchar_t* path, const Span& span, DWORD chunk, bool through,
-                      const sp::win32::ImageBytes* source) {
+                      sp::win32::ImageBytes* source) {
     Stopwatch clock;
     std::vector<char> buffer(through ? chunk : 0);
     HANDLE file =
