@@ -23,6 +23,7 @@ import select
 import shutil
 import signal
 import subprocess
+import sys
 import tempfile
 import time
 from pathlib import Path, PureWindowsPath
@@ -35,6 +36,8 @@ SHARED_READ_ONLY = ("drive_c/windows/system32", "drive_c/windows/syswow64",
 DEFAULT_TIMEOUT = 60.0
 DEFAULT_CWD = "C:\\"
 SERVER_LINGER = 15  # seconds a prefix's wineserver outlives its last program
+BOOT_TIMEOUT = 20.0  # seconds; a prefix boots in about one here, in a few when loaded
+BOOT_ATTEMPTS = 3
 # No Mono or Gecko, and no menu builder: on every start of a prefix Wine would run it to
 # write desktop entries for the prefix's shortcuts into this user's home. No HID and USB bus
 # drivers either: there are no devices to find, and probing for them costs every prefix start
@@ -268,8 +271,11 @@ class Started:
         deadline = time.monotonic() + timeout
         while "\n" not in self._text():
             if self._popen.poll() is not None or time.monotonic() > deadline:
+                processes = _prefix_processes(env.get("WINEPREFIX"))
                 self.kill()
-                raise HarnessError(f"runner did not start the program: {self._report()}")
+                raise HarnessError(f"runner did not start the program: {self._report()}; the "
+                                   f"prefix's processes then (pid, state, CPU, command):\n"
+                                   f"{processes}")
             time.sleep(0.02)
         first = self._text().splitlines()[0]
         if not first.startswith("pid="):
@@ -322,12 +328,36 @@ class Prefix:
             shutil.rmtree(path)
         copy_prefix(template, path)
         self._started: list[Started] = []
-        # Keep the server up between commands: a run then costs ~30 ms instead of ~0.5 s.
-        # Only for a while, so that a run killed before close() leaves no server behind.
-        subprocess.run(["wineserver", f"-p{SERVER_LINGER}"], env=self.env(),
-                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=30)
-        self._helper = self._serve_boxes()
+        self._boot()
+
+    def _boot(self) -> None:
+        """Starts the prefix's server and the serving helper, and waits for the helper's first
+        answer: Wine has booted the prefix then (wineboot, its services, the desktop).
+
+        Now and then Wine's boot of a fresh prefix never ends, and every program started
+        from Linux waits for it (two minutes) before its own code runs: a case's first
+        command would time out. No program under test has run yet, so a boot that has not
+        ended in time is ended and done again, noted on the standard error. Booting before
+        the case starts also keeps the case's first program from racing the boot."""
+        for attempt in range(1, BOOT_ATTEMPTS + 1):
+            # Keep the server up between commands: a run then costs ~30 ms instead of
+            # ~0.5 s. Only for a while, so that a run killed before close() leaves no server
+            # behind.
+            subprocess.run(["wineserver", f"-p{SERVER_LINGER}"], env=self.env(),
+                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=30)
+            self._helper = self._serve_boxes()
+            try:
+                self._ask_helper(["list"], BOOT_TIMEOUT)
+                return
+            except (HarnessError, OSError, EOFError) as lost:
+                processes = _prefix_processes(str(self.path))
+                self.stop()
+                report = (f"boot {attempt} of {self.path} did not end ({lost!r}); the "
+                          f"prefix's processes then (pid, state, CPU, command):\n{processes}")
+                if attempt == BOOT_ATTEMPTS:
+                    raise HarnessError(report) from None
+                print(report, file=sys.stderr)
 
     def _serve_boxes(self) -> subprocess.Popen:
         """Starts the boxhelper that answers this prefix's box commands (see _boxhelper)
