@@ -5,6 +5,7 @@ from __future__ import annotations
 
 import os
 import signal
+import subprocess
 
 import pytest
 
@@ -87,3 +88,29 @@ def test_a_command_that_hangs_is_reported_with_what_the_prefix_was_running(prefi
     report = str(raised.value)
     assert "did not end within 5 s" in report
     assert "sleeper.exe" in report.partition("\n")[2]
+
+
+def test_a_boot_that_does_not_end_is_done_again(wine_template, run_dir, tools_dir, monkeypatch,
+                                                capsys):
+    # The first helper never answers, as when Wine's boot of the prefix never ends.
+    real_serve = harness.Prefix._serve_boxes
+    served = []
+
+    def serve(self):
+        served.append(self)
+        if len(served) > 1:
+            return real_serve(self)
+        return subprocess.Popen(["wine", str(tools_dir / "sleeper.exe"), r"C:\never", "60"],
+                                env=self.env(), stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                stderr=subprocess.DEVNULL, start_new_session=True)
+
+    monkeypatch.setattr(harness.Prefix, "_serve_boxes", serve)
+    monkeypatch.setattr(harness, "BOOT_TIMEOUT", 5.0)
+    prefix = harness.Prefix(wine_template, run_dir / "lost-boot", tools_dir)
+    try:
+        assert len(served) == 2
+        report = capsys.readouterr().err
+        assert "boot 1 of" in report and "did not end" in report and "sleeper.exe" in report
+        assert prefix.run(tools_dir / "argecho.exe", "x").exit_code == 0
+    finally:
+        prefix.close()

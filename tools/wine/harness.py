@@ -351,10 +351,9 @@ class Prefix:
                 self._ask_helper(["list"], BOOT_TIMEOUT)
                 return
             except (HarnessError, OSError, EOFError) as lost:
-                processes = _prefix_processes(str(self.path))
+                report = (f"boot {attempt} of {self.path} did not end ({type(lost).__name__}, helper's "
+                          f"exit status {self._helper.poll()}): {lost}")
                 self.stop()
-                report = (f"boot {attempt} of {self.path} did not end ({lost!r}); the "
-                          f"prefix's processes then (pid, state, CPU, command):\n{processes}")
                 if attempt == BOOT_ATTEMPTS:
                     raise HarnessError(report) from None
                 print(report, file=sys.stderr)
@@ -510,9 +509,11 @@ class Prefix:
                 return subprocess.CompletedProcess(args, code, output[:last], b"")
             left = deadline - time.monotonic()
             if left <= 0 or not select.select([reader], [], [], left)[0]:
+                processes = _prefix_processes(str(self.path))
                 self._end_helper()
                 raise HarnessError(f"boxhelper {' '.join(args)} did not answer within "
-                                   f"{timeout:.0f} s; output so far {output!r}")
+                                   f"{timeout:.0f} s; output so far {output!r}; the prefix's "
+                                   f"processes then (pid, state, CPU, command):\n{processes}")
             chunk = os.read(reader, 65536)
             if not chunk:
                 raise EOFError
