@@ -351,8 +351,8 @@ class Prefix:
                 self._ask_helper(["list"], BOOT_TIMEOUT)
                 return
             except (HarnessError, OSError, EOFError) as lost:
-                report = (f"boot {attempt} of {self.path} did not end ({type(lost).__name__}, helper's "
-                          f"exit status {self._helper.poll()}): {lost}")
+                report = (f"boot {attempt} of {self.path} did not end ({type(lost).__name__}, "
+                          f"helper's exit status {self._helper.poll()}): {lost}")
                 self.stop()
                 if attempt == BOOT_ATTEMPTS:
                     raise HarnessError(report) from None
