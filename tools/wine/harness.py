@@ -334,11 +334,12 @@ class Prefix:
         """Starts the prefix's server and the serving helper, and waits for the helper's first
         answer: Wine has booted the prefix then (wineboot, its services, the desktop).
 
-        Now and then Wine's boot of a fresh prefix never ends, and every program started
-        from Linux waits for it (two minutes) before its own code runs: a case's first
-        command would time out. No program under test has run yet, so a boot that has not
-        ended in time is ended and done again, noted on the standard error. Booting before
-        the case starts also keeps the case's first program from racing the boot."""
+        A program started from Linux waits in Wine's start-up for the prefix's boot, up to two
+        minutes, before its own code runs. Now and then a case's first program, started while
+        the helper was booting the fresh prefix, got no further than that and the case timed
+        out. Booting before the case starts keeps its first program from racing the boot;
+        a boot that has not ended in time is ended and done again, noted on the standard
+        error. No program under test has run by then, so that hides nothing a test looks at."""
         for attempt in range(1, BOOT_ATTEMPTS + 1):
             # Keep the server up between commands: a run then costs ~30 ms instead of
             # ~0.5 s. Only for a while, so that a run killed before close() leaves no server
