@@ -545,7 +545,9 @@ class Prefix:
         code, boxes = self._box_query("wait", *self._filter(pid, exe),
                                       "--timeout", str(int(timeout * 1000)), timeout=timeout)
         if code != 0 or not boxes:
-            raise HarnessError(f"no message box appeared within {timeout} s")
+            raise HarnessError(f"no message box appeared within {timeout} s; the prefix's "
+                               f"processes then (pid, state, CPU, command):\n"
+                               f"{_prefix_processes(str(self.path))}")
         return boxes[0]
 
     def answer(self, box: Box, button_id: int, timeout: float = 10.0) -> None:
