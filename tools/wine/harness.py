@@ -134,7 +134,8 @@ def _run_to_files(args, env, timeout, cwd=None) -> subprocess.CompletedProcess:
 
 
 def _prefix_processes(prefix: str | None) -> str:
-    """The state, CPU time and command line of each process whose WINEPREFIX is `prefix`."""
+    """The state, CPU time and command line of each process whose WINEPREFIX is `prefix`, as
+    the end of a failure's report."""
     lines = []
     for proc in Path("/proc").glob("[0-9]*"):
         try:
@@ -146,7 +147,7 @@ def _prefix_processes(prefix: str | None) -> str:
             continue
         ticks = (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
         lines.append(f"{proc.name} {fields[0]} {ticks:.2f}s {command.strip()[:200]}")
-    return "\n".join(lines)
+    return "the prefix's processes then (pid, state, CPU, command):\n" + "\n".join(lines)
 
 
 def _run_checked(args, env, timeout, what):
@@ -273,8 +274,7 @@ class Started:
             if self._popen.poll() is not None or time.monotonic() > deadline:
                 processes = _prefix_processes(env.get("WINEPREFIX"))
                 self.kill()
-                raise HarnessError(f"runner did not start the program: {self._report()}; the "
-                                   f"prefix's processes then (pid, state, CPU, command):\n"
+                raise HarnessError(f"runner did not start the program: {self._report()}; "
                                    f"{processes}")
             time.sleep(0.02)
         first = self._text().splitlines()[0]
@@ -425,8 +425,7 @@ class Prefix:
             done = _run_to_files(["wine", *args], self.env(lc_all, native_msi), timeout,
                                  cwd=self.path)
         except subprocess.TimeoutExpired as expired:
-            raise HarnessError(f"wine {' '.join(args)} did not end within {timeout:.0f} s; the "
-                               f"prefix's processes then (pid, state, CPU, command):\n"
+            raise HarnessError(f"wine {' '.join(args)} did not end within {timeout:.0f} s; "
                                f"{expired.output}") from None
         if check and done.returncode != 0:
             raise HarnessError(f"wine {' '.join(args)}: {_exit_report(done)}")
@@ -513,8 +512,7 @@ class Prefix:
                 processes = _prefix_processes(str(self.path))
                 self._end_helper()
                 raise HarnessError(f"boxhelper {' '.join(args)} did not answer within "
-                                   f"{timeout:.0f} s; output so far {output!r}; the prefix's "
-                                   f"processes then (pid, state, CPU, command):\n{processes}")
+                                   f"{timeout:.0f} s; output so far {output!r}; {processes}")
             chunk = os.read(reader, 65536)
             if not chunk:
                 raise EOFError
@@ -545,8 +543,7 @@ class Prefix:
         code, boxes = self._box_query("wait", *self._filter(pid, exe),
                                       "--timeout", str(int(timeout * 1000)), timeout=timeout)
         if code != 0 or not boxes:
-            raise HarnessError(f"no message box appeared within {timeout} s; the prefix's "
-                               f"processes then (pid, state, CPU, command):\n"
+            raise HarnessError(f"no message box appeared within {timeout} s; "
                                f"{_prefix_processes(str(self.path))}")
         return boxes[0]
 
