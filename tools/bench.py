@@ -198,6 +198,8 @@ def probe_run(m: Machine, fields: dict[str, Series], *args: str):
 # is faster at every size (at 24.6 MB the first, at 400 MiB the second by four times), so the
 # write limit of a round is the faster of the two.
 THROUGH_CACHE = ("--through", "65536")
+# The pieces the product writes and checks its package in.
+PRODUCT_PIECES = ("--through", "262144")
 
 
 def write_limit_run(m: Machine, package: Path, limit: Series, check: Series | None = None):
@@ -218,8 +220,8 @@ def write_limit_run(m: Machine, package: Path, limit: Series, check: Series | No
 def image_probe_runs(m: Machine, out: str) -> tuple[list, list[Series]]:
     """The write probe with the 24.6 MB package in its own image, linked like the product:
     untouched, its pages touched first (timed apart), prefetched first, in 1 MiB pieces, in
-    64 KiB pieces through a buffer, and those pieces read from the probe's own file as the
-    product reads them (opening and checking the file timed apart)."""
+    64 KiB pieces through a buffer, and the product's pieces read from the probe's own file as
+    the product reads them (opening and checking the file timed apart)."""
     image = m.growth_dir / "write_probe_24m_4096.exe"
     untouched = Series("write probe, from its image untouched", "ms")
     touch = Series("... first touch of every page", "ms")
@@ -228,7 +230,7 @@ def image_probe_runs(m: Machine, out: str) -> tuple[list, list[Series]]:
     chunked = Series("... written in 1 MiB pieces", "ms")
     through = Series("... in 64 KiB pieces through a buffer", "ms")
     opened = Series("... opening its own file and checking it is the image's", "ms")
-    from_file = Series("... the write of 64 KiB pieces read from that file, as the product",
+    from_file = Series("... the write of 256 KiB pieces read from that file, as the product",
                        "ms")
     write = "write_us"
     runs = [(probe_run(m, {write: untouched}, image, "resource", out), None),
@@ -239,7 +241,7 @@ def image_probe_runs(m: Machine, out: str) -> tuple[list, list[Series]]:
              None),
             (probe_run(m, {write: through}, image, "resource", out, *THROUGH_CACHE), None),
             (probe_run(m, {"open_us": opened, write: from_file}, image, "resource", out,
-                       "--from-file", *THROUGH_CACHE), None)]
+                       "--from-file", *PRODUCT_PIECES), None)]
     return runs, [untouched, touch, touched, prefetched, chunked, through, opened, from_file]
 
 

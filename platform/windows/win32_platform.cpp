@@ -20,8 +20,10 @@ namespace sp::win32 {
 namespace {
 
 // Files are written and read in pieces of this size, through buffers small enough to stay in
-// the processor's cache.
-constexpr std::size_t kPiece = 64 * 1024;
+// a core's cache (1 MiB pieces do not, and write 400 MiB more than twice as slowly), yet big
+// enough that the calls per piece cost little: under Wine 256 KiB pieces write and check the
+// package faster than 64 KiB ones, by 1.2 and 1.0 ms at 24.6 MB and by 18 and 15 ms at 400 MiB.
+constexpr std::size_t kPiece = 256 * 1024;
 
 class Win32Resources : public Resources {
   public:

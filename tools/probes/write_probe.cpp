@@ -122,13 +122,13 @@ std::int64_t WriteOut(const wchar_t* path, const Span& span, DWORD chunk, bool t
     return ok ? clock.Microseconds() : -1;
 }
 
-// Reading back in 64 KiB pieces and comparing, as the held package's check does.
+// Reading back in 256 KiB pieces and comparing, as the held package's check does.
 std::int64_t Verify(const wchar_t* path, const Span& span) {
     Stopwatch clock;
     HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return -1;
-    std::vector<char> chunk(64 * 1024);
+    std::vector<char> chunk(256 * 1024);
     bool same = true;
     for (DWORD offset = 0; same && offset < span.size;) {
         DWORD got = 0;
