@@ -111,8 +111,9 @@ class Win32HeldFile : public HeldFile {
         if (!::SetFilePointerEx(handle_, start, nullptr, FILE_BEGIN))
             return ContentCheck::Unreadable;
         ImageBytes source(data, size);
-        std::vector<char> pieces(2 * kPiece);
-        char* held = pieces.data();
+        // Not zeroed: only what the reads fill is ever touched, a few pages for a small package.
+        const auto pieces = std::make_unique_for_overwrite<char[]>(2 * kPiece);
+        char* held = pieces.get();
         char* expected = held + kPiece;
         for (std::size_t offset = 0; offset < size;) {
             DWORD wanted = static_cast<DWORD>(std::min(kPiece, size - offset));
