@@ -133,10 +133,9 @@ def _run_to_files(args, env, timeout, cwd=None) -> subprocess.CompletedProcess:
         return subprocess.CompletedProcess(args, process.returncode, out.read(), err.read())
 
 
-def _prefix_processes(prefix: str | None) -> str:
-    """The state, CPU time and command line of each process whose WINEPREFIX is `prefix`, as
-    the end of a failure's report."""
-    lines = []
+def _processes_of(prefix: str | None):
+    """(pid, stat fields after the name, command line) of each process whose WINEPREFIX is
+    `prefix`."""
     for proc in Path("/proc").glob("[0-9]*"):
         try:
             if f"WINEPREFIX={prefix}".encode() not in (proc / "environ").read_bytes().split(b"\0"):
@@ -145,9 +144,22 @@ def _prefix_processes(prefix: str | None) -> str:
             command = (proc / "cmdline").read_bytes().replace(b"\0", b" ").decode(errors="replace")
         except OSError:
             continue
+        yield proc.name, fields, command.strip()
+
+
+def _prefix_processes(prefix: str | None) -> str:
+    """The state, CPU time and command line of each process whose WINEPREFIX is `prefix`, as
+    the end of a failure's report."""
+    lines = []
+    for pid, fields, command in _processes_of(prefix):
         ticks = (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
-        lines.append(f"{proc.name} {fields[0]} {ticks:.2f}s {command.strip()[:200]}")
+        lines.append(f"{pid} {fields[0]} {ticks:.2f}s {command[:200]}")
     return "the prefix's processes then (pid, state, CPU, command):\n" + "\n".join(lines)
+
+
+def _desktop_processes(prefix: str | None) -> list[str]:
+    """The pids of the prefix's explorer.exe: the one that holds its desktop."""
+    return [pid for pid, _, command in _processes_of(prefix) if "explorer.exe" in command.lower()]
 
 
 def _run_checked(args, env, timeout, what):
@@ -350,6 +362,9 @@ class Prefix:
             self._helper = self._serve_boxes()
             try:
                 self._ask_helper(["list"], BOOT_TIMEOUT)
+                # A box that never shows may be on a desktop that was replaced since: its
+                # explorer.exe then has another pid than this one.
+                self._booted_desktop = _desktop_processes(str(self.path))
                 return
             except (HarnessError, OSError, EOFError) as lost:
                 report = (f"boot {attempt} of {self.path} did not end ({type(lost).__name__}, "
@@ -543,7 +558,8 @@ class Prefix:
         code, boxes = self._box_query("wait", *self._filter(pid, exe),
                                       "--timeout", str(int(timeout * 1000)), timeout=timeout)
         if code != 0 or not boxes:
-            raise HarnessError(f"no message box appeared within {timeout} s; "
+            raise HarnessError(f"no message box appeared within {timeout} s; the desktop's "
+                               f"explorer.exe after the boot: {self._booted_desktop}; "
                                f"{_prefix_processes(str(self.path))}")
         return boxes[0]
 
