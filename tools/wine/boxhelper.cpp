@@ -23,14 +23,6 @@
 // lose its windows or fail to start (CreateProcess error 1359). On a loaded machine such gaps
 // between two test programs are common. Its input ends when the harness does, even when the
 // harness is killed, so a serving helper, and with it the wineserver, is never left behind.
-//
-// It keeps the desktop with two threads, not one. Wine counts every thread on a desktop as a
-// user of it, and when one of them leaves it takes the desktop for deserted if the users left
-// are as many as explorer.exe's threads; but it takes an ending thread off the users before it
-// takes it off its process's threads. So when a thread of explorer.exe ends while a one-thread
-// helper is the only other user, the desktop looks deserted and is closed a second later: the
-// programs that start after that get a new desktop and a new explorer.exe, and the helper, whose
-// thread stays on the old one, finds none of their boxes.
 #include <windows.h>
 // after windows.h, which it needs
 #include <tlhelp32.h>
@@ -232,20 +224,10 @@ std::vector<std::wstring> SplitAtTabs(const std::wstring& line) {
     }
 }
 
-DWORD WINAPI StayOnDesktop(void*) {
-    GetDesktopWindow();
-    Sleep(INFINITE);
-    return 0;
-}
-
 // Loading user32 made this process a user of the desktop; it stays one while it runs. Asking
-// for the desktop window starts explorer.exe now rather than with the first test program, and
-// gives the process the desktop that its second thread then joins.
+// for the desktop window starts explorer.exe now rather than with the first test program.
 int Serve() {
     GetDesktopWindow();
-    HANDLE second = CreateThread(nullptr, 0, StayOnDesktop, nullptr, 0, nullptr);
-    if (second == nullptr) return 2;
-    CloseHandle(second);
     std::wstring line;
     while (ReadCommandLine(line)) {
         int code = RunCommand(SplitAtTabs(line));
