@@ -20,10 +20,19 @@ could never work with it:
 - a product code is listed twice: the patch is applied once per entry, so that
   product would be patched, and the patch cached, twice.
 
+- the package lists no transform (Last Saved By, summary property 8), or a
+  listed transform is missing or unreadable, or a template product has no
+  transform that starts from it, or a transform of a template product brings it
+  to another version than the keywords' upgrade version (transform_rules.py).
+
 A product code written in lower case is a warning: the installer matches the
 template against the product's code exactly, and product codes are upper case.
+So are an accepted version that no transform starts from, a transform that starts
+from a version the keywords do not accept, and a transform for a product the
+template does not list (transform_rules.py).
 
-On success it prints what the package targets, accepts and upgrades to.
+On success it prints what the package targets, accepts and upgrades to, and
+what each of its transforms does.
 --allow-problems turns the problems into warnings and exits 0.
 
 inspect_exe.py applies the same rules to a package embedded in an executable:
@@ -34,19 +43,21 @@ from __future__ import annotations
 
 import argparse
 import io
-import re
 import sys
 
 import olefile
 
+import patch_transforms
+import summary_text
+import transform_rules
+
 SUMMARY_STREAM = "\x05SummaryInformation"
-PID_CODEPAGE = 1
 PID_TITLE = 2
 PID_SUBJECT = 3
 PID_KEYWORDS = 5
 PID_TEMPLATE = 7
-# Matched whole (fullmatch): with "$" a code followed by a line feed would pass.
-GUID_RE = re.compile(r"\{[0-9A-Fa-f]{8}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{12}\}")
+PID_LASTAUTHOR = 8
+GUID_RE = patch_transforms.GUID_RE
 
 
 class Report:
@@ -58,30 +69,14 @@ class Report:
         self.upgrade: str | None = None
         self.title: str | None = None
         self.subject: str | None = None
-
-
-def _text(value, codepage: str) -> str | None:
-    if isinstance(value, bytes):
-        return value.decode(codepage, errors="replace")
-    if isinstance(value, str):
-        return value
-    return None
-
-
-def _codec(props: dict) -> str:
-    codepage = props.get(PID_CODEPAGE)
-    if isinstance(codepage, int):
-        name = "utf-8" if codepage == 65001 else f"cp{codepage}"
-        try:
-            "".encode(name)
-            return name
-        except LookupError:
-            pass
-    return "cp1252"
+        self.listed: str | None = None  # Last Saved By: the transforms, ':T1;:T2'
+        self.transforms: list[patch_transforms.Transform] = []
+        self.notes: list[str] = []  # what the check found fine only on a second look
 
 
 def read_summary(source, report: Report) -> dict | None:
-    """The summary properties of the package at a path, or in a binary file object."""
+    """The summary properties of the package at a path, or in a binary file object; the
+    transforms it lists go to the report."""
     try:
         if not olefile.isOleFile(source):
             report.problems.append("is not a compound file (no installer package)")
@@ -90,7 +85,10 @@ def read_summary(source, report: Report) -> dict | None:
             if not ole.exists(SUMMARY_STREAM):
                 report.problems.append("has no summary information stream")
                 return None
-            return ole.getproperties(SUMMARY_STREAM)
+            props = ole.getproperties(SUMMARY_STREAM)
+            report.listed = summary_text.text(props.get(PID_LASTAUTHOR), summary_text.codec(props))
+            report.transforms = patch_transforms.read_transforms(ole, report.listed or "")
+            return props
     except OSError as exc:
         report.problems.append(f"cannot be read: {exc.strerror or exc}")
     except Exception as exc:  # olefile raises plain exceptions for damaged files
@@ -102,7 +100,7 @@ def check_keywords(value, codec: str, report: Report):
     if value is None:
         report.problems.append("has no keywords (summary property 5): the upgrade and accepted versions are missing")
         return
-    keywords = _text(value, codec)
+    keywords = summary_text.text(value, codec)
     if keywords is None:
         report.problems.append(f"keywords (summary property 5) are not text: {value!r}")
         return
@@ -133,7 +131,7 @@ def check_template(value, codec: str, report: Report):
     if value is None:
         report.problems.append("has no template (summary property 7): no target product codes")
         return
-    template = _text(value, codec)
+    template = summary_text.text(value, codec)
     if template is None:
         report.problems.append(f"template (summary property 7) is not text: {value!r}")
         return
@@ -188,11 +186,12 @@ def check(source) -> Report:
     props = read_summary(source, report)
     if props is None:
         return report
-    codec = _codec(props)
-    report.title = _text(props.get(PID_TITLE), codec)
-    report.subject = _text(props.get(PID_SUBJECT), codec)
+    codec = summary_text.codec(props)
+    report.title = summary_text.text(props.get(PID_TITLE), codec)
+    report.subject = summary_text.text(props.get(PID_SUBJECT), codec)
     check_keywords(props.get(PID_KEYWORDS), codec, report)
     check_template(props.get(PID_TEMPLATE), codec, report)
+    transform_rules.check_transforms(report)
     return report
 
 
@@ -219,9 +218,12 @@ def main(argv=None) -> int:
     for problem in report.problems:
         print(f"check_package: {label}: {args.package}: {problem}", file=sys.stderr)
 
-    if report.upgrade is not None or report.targets:
+    if report.upgrade is not None or report.targets or report.transforms:
         print(f"{args.package}:")
         print("\n".join(summary_lines(report.targets, report.accepted, report.upgrade)))
+        print("\n".join(patch_transforms.lines([patch_transforms.facts(t) for t in report.transforms])))
+    for note in report.notes:
+        print(f"  note: {note}")
     return 1 if report.problems and not args.allow_problems else 0
 
 

@@ -22,7 +22,6 @@ import io
 import json
 import locale
 import os
-import re
 import sys
 
 import olefile
@@ -30,7 +29,9 @@ import olefile
 import authenticode
 import check_package
 import exe_manifest
+import patch_transforms
 import pe_image
+from version_quad import version_string
 
 PACKAGE_TYPE = "MSP"
 PACKAGE_NAME = "IDR_MSP"
@@ -50,28 +51,6 @@ def sha256(data: bytes) -> str:
 
 def language_name(lcid: int) -> str:
     return LANGUAGE_NAMES.get(lcid) or locale.windows_locale.get(lcid) or "unknown language"
-
-
-def _version_part(text: str) -> int:
-    # Like the C conversion the executable uses: digits after blanks and a sign, clamped
-    # to 32 bits, then cut to 16.
-    sign, digits = re.match(r"\s*([+-]?)([0-9]*)", text).groups()
-    value = int(digits or "0") * (-1 if sign == "-" else 1)
-    return max(-(2**31), min(2**31 - 1, value)) & 0xFFFF
-
-
-def version_string(text: str) -> str:
-    """The dotted version the executable compares with the installed one: 15,0,205,0 and
-    15.0.205.0 are the same upgrade version."""
-    rest, parts = text.replace(",", "."), []
-    for _ in range(3):
-        head, dot, rest = rest.partition(".")
-        parts.append(_version_part(head))
-        if not dot:
-            break
-    else:
-        parts.append(_version_part(rest))
-    return ".".join(str(part) for part in parts + [0] * (4 - len(parts)))
 
 
 def package_resource(found: list[pe_image.Resource]) -> pe_image.Resource:
@@ -98,9 +77,15 @@ def package_facts(package: pe_image.Resource) -> dict:
         "target_product_codes": report.targets,
         "accepted_versions": report.accepted,
         "upgrade_version": report.upgrade,
+        "transforms": transform_facts(report),
         "check": {"passes": not report.problems, "problems": report.problems,
-                  "warnings": report.warnings},
+                  "warnings": report.warnings, "notes": report.notes},
     }
+
+
+def transform_facts(report: check_package.Report) -> list[dict]:
+    """Each transform the package lists, as its own summary information describes it."""
+    return [patch_transforms.facts(transform) for transform in report.transforms]
 
 
 def detection_rule(package: dict) -> list[dict]:
@@ -147,10 +132,12 @@ def _package_lines(package: dict) -> list[str]:
         f"  subject: {package['subject'] if package['subject'] is not None else '(none)'}",
         *check_package.summary_lines(package["target_product_codes"],
                                      package["accepted_versions"], package["upgrade_version"]),
+        *patch_transforms.lines(package["transforms"]),
         f"  build check: {'passes' if check['passes'] else 'fails'}",
     ]
     lines += [f"    problem: {problem}" for problem in check["problems"]]
-    return lines + [f"    warning: {warning}" for warning in check["warnings"]]
+    lines += [f"    warning: {warning}" for warning in check["warnings"]]
+    return lines + [f"    note: {note}" for note in check["notes"]]
 
 
 def _detection_lines(rule: list[dict]) -> list[str]:

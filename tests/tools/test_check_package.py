@@ -9,6 +9,7 @@ TOOLS = os.path.join(ROOT, "tools")
 sys.path.insert(0, TOOLS)
 
 import cfb  # noqa: E402
+import check_package  # noqa: E402
 import make_msp  # noqa: E402
 
 SAMPLE = os.path.join(ROOT, "resources", "sample.msp")
@@ -22,7 +23,24 @@ def check(path, *extra):
     )
 
 
+def template_codes(template):
+    """The product codes discovery reads from a template: up to the first empty entry, each
+    once; the sample's code when there is none, so that the package still has a transform."""
+    codes = []
+    for entry in template.split(";"):
+        if not entry:
+            break
+        if check_package.GUID_RE.fullmatch(entry) and entry.upper() not in map(str.upper, codes):
+            codes.append(entry)
+    return codes or [PRODUCT]
+
+
 def package(tmp_path, name="p.msp", **kwargs):
+    """A package whose transforms fit its template (one per product code): the rules on the
+    keywords and the template are seen alone."""
+    if "transforms" not in kwargs:
+        codes = template_codes(kwargs.get("template", make_msp.DEFAULT_TEMPLATE))
+        kwargs["transforms"] = [make_msp.TransformSpec(code, name=f"T{n}") for n, code in enumerate(codes, 1)]
     path = tmp_path / name
     path.write_bytes(make_msp.build(**kwargs))
     return path
@@ -44,7 +62,7 @@ class TestAcceptedPackages:
         [
             ("15.0.205.0;15.0.106.0,15.0.107.0,", "15.0.106.0, 15.0.107.0"),
             ("15,0,205,0;15.0.106.0,", "15.0.106.0"),
-            ("1.0;a;b,", "a;b"),  # only the first ';' splits
+            ("15.0.205.0;15.0.106.0,;15.0.107.0,", "15.0.106.0, ;15.0.107.0"),  # only the first ';' splits
         ],
     )
     def test_keywords_variants_that_work(self, tmp_path, keywords, accepted):
