@@ -68,14 +68,15 @@ VT_I4 = 3
 VT_LPSTR = 30
 
 # A transform's conditions (Character Count): validation flags in the high word, error
-# conditions to suppress in the low word. Windows checks the product code and the upgrade code;
-# version checks stay off, since some installers skip a transform that asks for them. Wine's
-# installer reads the low word as the validation flags: 0x0002 there (deleting a missing row,
-# which a transform that deletes nothing never meets) makes it check the product code too, so
-# that each product takes only its own transform.
-VALIDATE_PRODUCT_AND_UPGRADE_CODE = 0x0802
+# conditions to suppress in the low word. Windows applies a transform only to the product code
+# and upgrade code it was made from, at its original version (major, minor and update parts
+# equal), as patch tools usually ask. Wine's installer reads the low word as the validation
+# flags, and skips a transform whose low word asks for a version comparison: 0x0002 there
+# (deleting a missing row, which a transform that deletes nothing never meets) makes it check
+# the product code alone, so that each product takes only its own transform.
+TRANSFORM_VALIDATION = 0x0922  # product, update version, installed = original, upgrade code
 ERROR_DELETE_MISSING_ROW = 0x0002
-TRANSFORM_CONDITIONS = (VALIDATE_PRODUCT_AND_UPGRADE_CODE << 16) | ERROR_DELETE_MISSING_ROW
+TRANSFORM_CONDITIONS = (TRANSFORM_VALIDATION << 16) | ERROR_DELETE_MISSING_ROW
 
 
 @dataclass

@@ -11,10 +11,12 @@ sys.path.insert(0, TOOLS)
 import cfb  # noqa: E402
 import check_package  # noqa: E402
 import make_msp  # noqa: E402
+import patch_transforms  # noqa: E402
 
 SAMPLE = os.path.join(ROOT, "resources", "sample.msp")
 PRODUCT = "{3F2A8C41-7B5D-4E19-A6C2-9D0E1B7F4A53}"
 OTHER = "{0B1C2D3E-4F50-4617-8293-A4B5C6D7E8F9}"
+UPGRADE = make_msp.SAMPLE_UPGRADE_CODE
 
 
 def check(path, *extra):
@@ -56,6 +58,11 @@ class TestAcceptedPackages:
             assert code in out
         assert "accepted installed versions: 15.0.106.0\n" in out
         assert "upgrades to: 15.0.205.0" in out
+        assert "  transforms (3):\n" in out
+        assert f"    T2: {PRODUCT} 15.0.106.0 -> {PRODUCT} 15.0.205.0, upgrade code {UPGRADE}\n" in out
+        assert ("      validation: product code must match, major, minor and update versions compared, "
+                "installed = original, upgrade code must match\n") in out
+        assert "      errors ignored: deleting a missing row\n" in out
 
     @pytest.mark.parametrize(
         "keywords, accepted",
@@ -143,3 +150,123 @@ class TestRejectedPackages:
         path.write_bytes(cfb.write(root))
         r = check(path)
         assert r.returncode == 1 and "no summary information" in r.stderr
+
+
+def spec(code=PRODUCT, name="T1", **kwargs):
+    return make_msp.TransformSpec(code, name=name, **kwargs)
+
+
+def one_line(r, label):
+    lines = r.stderr.strip().splitlines()
+    assert len(lines) == 1, r.stderr
+    assert f"check_package: {label}: " in lines[0]
+    return lines[0]
+
+
+class TestTransformRules:
+    @pytest.mark.parametrize(
+        "kwargs, fragments",
+        [
+            (dict(transforms=[]), ["lists no transform", "Last Saved By", "':T1;:T2'"]),
+            (dict(transforms=[spec()], listed=":T1;:T9"), ["transform T9", "no substorage of that name"]),
+            (dict(transforms=[spec()], listed="T1"), ["transform T1", "no ':' before its name"]),
+            (dict(transforms=[spec(to_version="15.0.205.0;x")]), ["transform T1", "Revision Number", "is not"]),
+            (
+                dict(template=f"{PRODUCT};{OTHER}", transforms=[spec()]),
+                [f"template product {OTHER} has no transform that starts from it", f"T1 from {PRODUCT} 15.0.106.0",
+                 "1642", f"add a transform from {OTHER} to 15.0.205.0, or take {OTHER} out of the template"],
+            ),
+            (
+                dict(transforms=[spec(to_version="15.0.204.0")]),
+                [f"transform T1 brings {PRODUCT} from 15.0.106.0 to 15.0.204.0", "upgrade version is 15.0.205.0",
+                 "set the upgrade version in the keywords to 15.0.204.0"],
+            ),
+            # The '#' transform of a pair says what its partner says: one message, not two.
+            (dict(transforms=[spec(to_version="15.0.204.0"), spec(name="#T1", to_version="15.0.204.0")]),
+             ["transform T1 brings"]),
+        ],
+        ids=["none-listed", "listed-missing", "no-colon", "bad-description", "template-product-without-transform",
+             "other-new-version", "pair-judged-once"],
+    )
+    def test_problem_stops_the_check(self, tmp_path, kwargs, fragments):
+        kwargs.setdefault("template", PRODUCT)
+        r = check(package(tmp_path, **kwargs))
+        assert r.returncode == 1
+        line = one_line(r, "error")
+        for fragment in fragments:
+            assert fragment in line
+
+    @pytest.mark.parametrize(
+        "kwargs, fragments",
+        [
+            (
+                dict(keywords="15.0.205.0;15.0.106.0,15.0.107.0,", transforms=[spec()]),
+                [f"accepted version 15.0.107.0 of {PRODUCT}: no transform starts from it",
+                 "(T1 from", "1642", "take '15.0.107.0,' out of the keywords"],
+            ),
+            (
+                dict(transforms=[spec(), spec(name="T2", from_version="15.0.100.0")]),
+                [f"transform T2 starts {PRODUCT} from 15.0.100.0, which the keywords do not accept (accepted: "
+                 "15.0.106.0)", "308", "add '15.0.100.0,' to the keywords' accepted versions"],
+            ),
+            (
+                dict(transforms=[spec(), spec(OTHER, name="T2")]),
+                [f"transform T2 is for {OTHER} (15.0.106.0 to 15.0.205.0), which the template does not list",
+                 f"add {OTHER} to the template"],
+            ),
+        ],
+        ids=["accepted-version-without-transform", "transform-from-unaccepted-version", "product-not-in-template"],
+    )
+    def test_warning_lets_the_check_pass(self, tmp_path, kwargs, fragments):
+        r = check(package(tmp_path, template=PRODUCT, **kwargs))
+        assert r.returncode == 0
+        line = one_line(r, "warning")
+        for fragment in fragments:
+            assert fragment in line
+
+    def test_validation_flags_that_accept_the_version_turn_the_warning_into_a_note(self, tmp_path):
+        # Major and minor versions compared, installed >= original: 15.0.107.0 is in range.
+        flags = (0x0002 | 0x0010 | 0x0200) << 16
+        r = check(package(tmp_path, template=PRODUCT, keywords="15.0.205.0;15.0.106.0,15.0.107.0,",
+                          transforms=[spec(conditions=flags)]))
+        assert r.returncode == 0 and r.stderr == ""
+        assert (f"  note: accepted version 15.0.107.0 of {PRODUCT}: no transform starts from it, but T1 "
+                "(from 15.0.106.0) accepts it by its validation flags (product code must match, major and "
+                "minor versions compared, installed >= original)\n") in r.stdout
+
+    def test_versions_compare_as_the_executable_reads_them(self, tmp_path):
+        r = check(package(tmp_path, template=PRODUCT, keywords="15,0,205,0;15.0.106.0,",
+                          transforms=[spec(from_version="15.0.106", to_version="15.0.205.0.0")]))
+        assert r.returncode == 0 and r.stderr == ""
+
+    def test_allow_problems_reports_a_package_without_transforms_as_a_warning(self, tmp_path):
+        r = check(package(tmp_path, transforms=[]), "--allow-problems")
+        assert r.returncode == 0
+        assert "lists no transform" in one_line(r, "warning")
+
+    def test_each_unreadable_transform_is_named(self, tmp_path):
+        r = check(package(tmp_path, template=PRODUCT, transforms=[spec()], listed=":T1;:T7;:T8"))
+        assert r.returncode == 1
+        lines = r.stderr.strip().splitlines()
+        assert [("transform T7" in line, "transform T8" in line) for line in lines] == [(True, False), (False, True)]
+
+
+@pytest.mark.parametrize(
+    "flags, installed, accepted",
+    [
+        (0, "1.0.0.0", True),  # no version compared: every version of the product
+        (0x0008 | 0x0100, "15.9.9.9", True),  # major version equal
+        (0x0008 | 0x0100, "16.0.106.0", False),
+        (0x0020 | 0x0100, "15.0.106.7", True),  # the fourth part is never compared
+        (0x0020 | 0x0100, "15.0.107.0", False),
+        (0x0020 | 0x0040, "15.0.105.0", True),
+        (0x0020 | 0x0080, "15.0.106.0", True),
+        (0x0020 | 0x0400, "15.0.106.0", False),
+        (0x0010 | 0x0200, "15.1.0.0", True),
+        (0x0010, "15.0.999.0", True),  # no relation given: equal
+        (0x0010, "15.1.0.0", False),
+    ],
+)
+def test_validation_flags_accept_a_range(flags, installed, accepted):
+    transform = patch_transforms.Transform("T1", original_version="15.0.106.0", character_count=flags << 16)
+    assert patch_transforms.accepts_by_flags(transform, installed) is accepted

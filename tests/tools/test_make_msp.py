@@ -17,8 +17,7 @@ import make_msp  # noqa: E402
 
 SUMMARY = "\x05SummaryInformation"
 SAMPLE_ARGS = dict(
-    transform=True,
-    product_code="{3F2A8C41-7B5D-4E19-A6C2-9D0E1B7F4A53}",
+    transform_per_product=True,
     upgrade_code="{8E4C2B19-5A73-4D6F-B1E8-2C9A7F3D0E64}",
     from_version="15.0.106.0",
     to_version="15.0.205.0",
@@ -50,44 +49,53 @@ class TestPatchPackage:
     def test_sample_layout_and_summary(self):
         f = ole(make_msp.build(**SAMPLE_ARGS))
         assert f.root.clsid == "000C1086-0000-0000-C000-000000000046"
-        assert f.getclsid("T1") == "000C1082-0000-0000-C000-000000000046"
+        transforms = ["T1", "T2", "T3"]
+        for name in transforms:
+            assert f.getclsid(name) == "000C1082-0000-0000-C000-000000000046"
         assert decoded_paths(f) == sorted(
-            [
-                SUMMARY,
-                "!_StringPool",
-                "!_StringData",
-                "T1",
-                "T1/" + SUMMARY,
-                "T1/!_StringPool",
-                "T1/!_StringData",
-                "T1/!Property",
-            ]
+            [SUMMARY, "!_StringPool", "!_StringData"]
+            + [f"{name}{part}" for name in transforms
+               for part in ("", "/" + SUMMARY, "/!_StringPool", "/!_StringData", "/!Property")]
         )
         props = f.getproperties(SUMMARY)
         assert props[1] == 1252
         assert props[5] == b"15.0.205.0;15.0.106.0,"
         assert props[7] == make_msp.DEFAULT_TEMPLATE.encode()
         assert b"{3F2A8C41-7B5D-4E19-A6C2-9D0E1B7F4A53}" in props[7]
-        assert props[8] == b":T1"
+        assert props[8] == b":T1;:T2;:T3"
         assert props[9] == b"{C7D14E2A-96B3-4F58-8A0D-3E5B2F1C7A96}"
         assert props[2] and props[3] and props[4] and props[14] and props[15]
 
+    def test_one_transform_per_product_in_template_order(self):
+        f = ole(make_msp.build(**SAMPLE_ARGS))
+        codes = make_msp.DEFAULT_TEMPLATE.split(";")
+        for number, code in enumerate(codes, 1):
+            description = f.getproperties(f"T{number}/" + SUMMARY)[9].decode()
+            assert description.startswith(f"{code}15.0.106.0;{code}15.0.205.0;")
+
     def test_transform_summary_and_property_delta(self):
         f = ole(make_msp.build(**SAMPLE_ARGS))
-        props = f.getproperties("T1/" + SUMMARY)
+        props = f.getproperties("T2/" + SUMMARY)
         assert props[9] == (
             b"{3F2A8C41-7B5D-4E19-A6C2-9D0E1B7F4A53}15.0.106.0;"
             b"{3F2A8C41-7B5D-4E19-A6C2-9D0E1B7F4A53}15.0.205.0;"
             b"{8E4C2B19-5A73-4D6F-B1E8-2C9A7F3D0E64}"
         )
-        assert props[16] == 0x0802
+        # Validation in the high word (product, update version, equal, upgrade code); the low
+        # word, which Wine reads as validation, asks for the product code alone.
+        assert props[16] == 0x09220002
         assert 7 in props
-        codepage, strings = read_string_table(f, "T1/")
+        codepage, strings = read_string_table(f, "T2/")
         assert codepage == 1252
-        delta = f.openstream("T1/" + make_msp.encode_stream_name("Property")).read()
+        delta = f.openstream("T2/" + make_msp.encode_stream_name("Property")).read()
         mask, key, value = struct.unpack("<HHH", delta)
         assert mask & 1 and mask >> 8 == 2  # a full row of both Property columns
         assert (strings[key - 1], strings[value - 1]) == ("ProductVersion", "15.0.205.0")
+
+    def test_transform_list_can_name_what_is_not_there(self):
+        f = ole(make_msp.build(transform=True, listed=":T1;:T2"))
+        assert f.getproperties(SUMMARY)[8] == b":T1;:T2"
+        assert f.exists("T1") and not f.exists("T2")
 
     def test_root_string_table_present_and_empty(self):
         for blob in (make_msp.build(), make_msp.build(**SAMPLE_ARGS)):
@@ -110,7 +118,7 @@ class TestPatchPackage:
 
     def test_long_template_kept_whole(self):
         codes = [f"{{{i:08X}-0000-4000-8000-{i:012X}}}" for i in range(60)]
-        template = ";".join(codes[:30] + [SAMPLE_ARGS["product_code"]] + codes[30:])
+        template = ";".join(codes[:30] + [make_msp.SAMPLE_PRODUCT_CODE] + codes[30:])
         assert len(template) > 2048
         assert ole(make_msp.build(template=template)).getproperties(SUMMARY)[7] == template.encode()
 
@@ -125,7 +133,7 @@ class TestPatchPackage:
         assert len(blob) == size
         f = ole(blob)
         assert f.getproperties(SUMMARY)[9] == b"{C7D14E2A-96B3-4F58-8A0D-3E5B2F1C7A96}"
-        assert f.getproperties("T1/" + SUMMARY)[16] == 0x0802
+        assert f.getproperties("T1/" + SUMMARY)[16] == make_msp.TRANSFORM_CONDITIONS
 
     @pytest.mark.parametrize("size", [5000, 1024])
     def test_pad_to_rejects_impossible_sizes(self, size):
@@ -255,6 +263,15 @@ class TestCommandLine:
                                       to_version="9.9.9.9", pad_to=65536)
         props = ole(blob).getproperties(SUMMARY)
         assert (props[5], props[7], props[8]) == (b"2.0;1.0,", b"{A};{B}", b":T1")
+
+    def test_transform_per_product_option(self, tmp_path):
+        out = tmp_path / "x.msp"
+        r = self.run("-o", str(out), "--template", "{A};{B}", "--transform-per-product", "--from-version", "1.0")
+        assert r.returncode == 0, r.stderr
+        assert out.read_bytes() == make_msp.build(template="{A};{B}", transform_per_product=True, from_version="1.0")
+        f = olefile.OleFileIO(str(out))
+        assert f.getproperties(SUMMARY)[8] == b":T1;:T2"
+        assert f.getproperties("T2/" + SUMMARY)[9].startswith(b"{B}1.0;{B}15.0.205.0;")
 
     def test_no_keywords_and_not_compound(self, tmp_path):
         assert self.run("-o", str(tmp_path / "a"), "--no-keywords").returncode == 0
