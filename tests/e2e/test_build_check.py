@@ -51,7 +51,8 @@ def test_the_sample_package_passes_and_is_described(build_tree):
 
 
 def test_accepted_versions_without_the_trailing_comma_stop_the_build(build_tree, tmp_path):
-    package = write_package(tmp_path, "no-comma.msp", keywords="15.0.205.0;15.0.106.0")
+    package = write_package(tmp_path, "no-comma.msp", keywords="15.0.205.0;15.0.106.0",
+                            transform_per_product=True)
     result = build_tree(package, "-DSERVICEPACK_ALLOW_BAD_PACKAGE=OFF")
     assert result.returncode != 0
     output = result.stdout + result.stderr
@@ -60,6 +61,21 @@ def test_accepted_versions_without_the_trailing_comma_stop_the_build(build_tree,
 
 
 def test_the_option_builds_a_bad_package_anyway(build_tree, tmp_path):
+    # No transform either: a package that fixture-makers may want to embed all the same.
     package = write_package(tmp_path, "no-semicolon.msp", keywords="15.0.205.0")
     result = build_tree(package, "-DSERVICEPACK_ALLOW_BAD_PACKAGE=ON")
     assert result.returncode == 0, result.stdout + result.stderr
+    output = result.stdout + result.stderr
+    assert "warning" in output and "lists no transform" in output
+
+
+def test_a_transform_to_another_version_than_the_keywords_stop_the_build(build_tree, tmp_path):
+    package = write_package(tmp_path, "to-204.msp", template=make_msp.SAMPLE_PRODUCT_CODE,
+                            transforms=[make_msp.TransformSpec(make_msp.SAMPLE_PRODUCT_CODE,
+                                                               to_version="15.0.204.0")])
+    result = build_tree(package, "-DSERVICEPACK_ALLOW_BAD_PACKAGE=OFF")
+    assert result.returncode != 0
+    output = result.stdout + result.stderr
+    assert "to-204.msp" in output
+    assert (f"transform T1 brings {make_msp.SAMPLE_PRODUCT_CODE} from 15.0.106.0 to 15.0.204.0, "
+            "but the keywords' upgrade version is 15.0.205.0") in output

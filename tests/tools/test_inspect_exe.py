@@ -105,6 +105,18 @@ def exe_with_package(make_exe, **package_options):
 
 # --- the built executable -------------------------------------------------------------------
 
+def sample_transforms(codes, original, new):
+    """What the inspector says of the sample's transforms: one per product, each moving its
+    product from the accepted version to the upgrade version."""
+    return [{"name": f"T{number}", "original_product_code": code, "original_version": original,
+             "new_product_code": code, "new_version": new, "upgrade_code": make_msp.SAMPLE_UPGRADE_CODE,
+             "character_count": 0x09220002,
+             "validation": ["product code must match", "major, minor and update versions compared",
+                            "installed = original", "upgrade code must match"],
+             "error_conditions_ignored": ["deleting a missing row"], "error": None}
+            for number, code in enumerate(codes, 1)]
+
+
 def test_every_field_of_the_built_executable(built_exe, built_package):
     status, facts = inspect_json(built_exe)
     assert status == 0
@@ -116,13 +128,14 @@ def test_every_field_of_the_built_executable(built_exe, built_package):
     template, keywords = meta.template.decode("cp1252"), meta.keywords.decode("cp1252")
     upgrade, accepted = keywords.split(";", 1)
     codes = template.split(";")
+    assert facts["package"].pop("transforms") == sample_transforms(codes, accepted.split(",")[0], upgrade)
     assert facts["package"] == {
         "resource_language": 1046,
         "size": built_package.stat().st_size, "sha256": sha256(built_package),
         "title": meta.title.decode("cp1252"), "subject": meta.subject.decode("cp1252"),
         "target_product_codes": codes, "accepted_versions": accepted.split(",")[:-1],
         "upgrade_version": upgrade,
-        "check": {"passes": True, "problems": [], "warnings": []},
+        "check": {"passes": True, "problems": [], "warnings": [], "notes": []},
     }
     assert facts["detection_rule"] == [{"product_code": code, "version_string": upgrade}
                                        for code in codes]
@@ -149,6 +162,10 @@ def test_text_report_of_the_built_executable(built_exe, built_package):
     for line in (f"  SHA-256: {sha256(built_exe)}", f"  SHA-256: {sha256(built_package)}",
                  "  title: Corvane Sample Service Pack", "  build check: passes",
                  f"  {PRODUCT}: 15.0.205.0", "  execution level: highestAvailable (uiAccess false)",
+                 "  transforms (3):",
+                 f"    T2: {PRODUCT} 15.0.106.0 -> {PRODUCT} 15.0.205.0, upgrade code "
+                 f"{make_msp.SAMPLE_UPGRADE_CODE}",
+                 "      errors ignored: deleting a missing row",
                  "  DPI awareness: PerMonitorV2, PerMonitor (dpiAware true/pm)",
                  "    Windows 7 {35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
                  "String tables (14 languages)", "  1046: Portuguese (Brazil)",
@@ -312,7 +329,7 @@ def test_package_resource_that_is_not_a_compound_file(make_exe, content):
 
 def test_package_that_fails_the_check_exits_1_and_says_why(make_exe):
     exe = exe_with_package(make_exe, template=f"{PRODUCT};garbage;{PRODUCT}",
-                           keywords="15.0.205.0;15.0.106.0")
+                           keywords="15.0.205.0;15.0.106.0", transform=True)
     done = inspect(exe)
     assert done.returncode == 1 and done.stderr == ""
     assert "  build check: fails\n" in done.stdout
@@ -325,6 +342,37 @@ def test_package_that_fails_the_check_exits_1_and_says_why(make_exe):
     assert f"{PRODUCT} is listed twice (entries 1 and 3)" in problems[2]
 
 
+def test_transforms_and_the_rules_on_them(make_exe):
+    exe = exe_with_package(make_exe, template=PRODUCT, listed=":T1;:T2", transforms=[
+        make_msp.TransformSpec(PRODUCT, to_version="15.0.204.0", conditions=0x0822_0001)])
+    status, facts = inspect_json(exe)
+    assert status == 1
+    first, second = facts["package"]["transforms"]
+    assert (first["name"], first["original_version"], first["new_version"]) == ("T1", "15.0.106.0",
+                                                                                 "15.0.204.0")
+    assert first["validation"] == ["product code must match", "major, minor and update versions compared",
+                                   "upgrade code must match"]
+    assert first["error_conditions_ignored"] == ["adding an existing row"]
+    assert second == {"name": "T2", "original_product_code": None, "original_version": None,
+                      "new_product_code": None, "new_version": None, "upgrade_code": None,
+                      "character_count": None, "validation": [], "error_conditions_ignored": [],
+                      "error": "is not in the package (no substorage of that name)"}
+    problems = facts["package"]["check"]["problems"]
+    assert len(problems) == 2
+    assert "15.0.204.0" in problems[1] and "15.0.205.0" in problems[1]
+    out = inspect(exe).stdout
+    assert "    T2: is not in the package (no substorage of that name)\n" in out
+    assert "  build check: fails\n" in out
+
+
+def test_package_without_transforms_fails_the_check(make_exe):
+    status, facts = inspect_json(exe_with_package(make_exe))
+    assert status == 1
+    assert facts["package"]["transforms"] == []
+    (problem,) = facts["package"]["check"]["problems"]
+    assert "lists no transform" in problem
+
+
 def test_damaged_compound_file_fails_the_check(make_exe):
     exe = make_exe(PACKAGE_RC, {"p.msp": make_msp.build()[:1024]})
     status, facts = inspect_json(exe)
@@ -335,7 +383,8 @@ def test_damaged_compound_file_fails_the_check(make_exe):
 
 
 def test_lower_case_product_code_is_a_warning(make_exe):
-    exe = exe_with_package(make_exe, template=PRODUCT.lower(), keywords="15,0,205,0;15.0.106.0,")
+    exe = exe_with_package(make_exe, template=PRODUCT.lower(), keywords="15,0,205,0;15.0.106.0,",
+                           transform=True)
     status, facts = inspect_json(exe)
     assert status == 0
     (warning,) = facts["package"]["check"]["warnings"]
