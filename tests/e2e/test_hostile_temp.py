@@ -103,10 +103,10 @@ def test_product_with_a_device_name_gets_a_log_file(prefix, servicepack_exe, sum
 
 @pytest.fixture(scope="session")
 def twin_msi(run_dir):
-    """A second product named like the sample, with a code the sample package also lists."""
+    """A second product named like the sample, of the same family (upgrade code), with a code
+    the sample package also lists."""
     source = (SOURCE_DIR / "tools" / "wine" / "sample_product.wxs").read_text(encoding="utf-8")
     replacements = {SAMPLE_CODE: OTHER_CODE,
-                    "{8E4C2B19-5A73-4D6F-B1E8-2C9A7F3D0E64}": "{2B4D6F81-A3C5-4E79-8B1D-3F5A7C9E0B24}",
                     "{6A1F0C3B-2D4E-4B5A-9C8D-7E6F5A4B3C21}": "{4C6E8A02-B4D6-4F8A-9C2E-5A7C9E1B3D46}",
                     r"Software\Corvane Sample": r"Software\Corvane Sample Twin"}
     for old, new in replacements.items():
@@ -128,9 +128,9 @@ def test_two_products_of_one_name_get_a_log_each(machine, twin_msi, servicepack_
     # The twin comes first in the package's template: its log keeps the plain name.
     assert run_install(machine, servicepack_exe, 2) == [message(301, PRODUCT)] * 2
 
-    # The patch's transform is the sample's own; Wine's installer answers 0 for the twin too.
+    # The patch has a transform for each product it lists: both are patched.
     assert installed_versions(machine, summary_probe, sample_package) == {
-        OTHER_CODE: INSTALLED, SAMPLE_CODE: UPGRADE}
+        OTHER_CODE: UPGRADE, SAMPLE_CODE: UPGRADE}
     logs = {OTHER_CODE: temp / f"{PRODUCT}.log", SAMPLE_CODE: temp / f"{PRODUCT} {SAMPLE_CODE}.log"}
     for code, log in logs.items():
         other = SAMPLE_CODE if code == OTHER_CODE else OTHER_CODE
