@@ -19,8 +19,6 @@ import summary_text
 from version_quad import version_quad
 
 SUMMARY_STREAM = "\x05SummaryInformation"
-PID_TEMPLATE = 7
-PID_LASTAUTHOR = 8
 PID_REVNUMBER = 9
 PID_CHARCOUNT = 16
 

@@ -30,8 +30,9 @@ def _unreadable(transform: Transform) -> str:
 
 
 def _no_transforms(report) -> str:
+    value = repr(report.listed) if report.listed else "empty"
     return (
-        f"lists no transform (Last Saved By, summary property 8, is {report.listed or 'empty'!r}): "
+        f"lists no transform (Last Saved By, summary property 8, is {value}): "
         "Windows refuses the patch for every product of the template (1642) and Wine applies nothing "
         "while the run reports success; build the patch with one transform per target product and "
         "list them there, for example ':T1;:T2'"
