@@ -19,6 +19,7 @@ import summary_text
 from version_quad import version_quad
 
 SUMMARY_STREAM = "\x05SummaryInformation"
+PID_TEMPLATE = 7
 PID_REVNUMBER = 9
 PID_CHARCOUNT = 16
 
@@ -80,6 +81,7 @@ class Transform:
     new_product_code: str | None = None
     new_version: str | None = None
     upgrade_code: str | None = None
+    template: str | None = None  # platform;language
     character_count: int | None = None
     error: str | None = None  # why the transform cannot be read; None when it can
 
@@ -141,6 +143,7 @@ def _describe(transform: Transform, props: dict, codec: str) -> Transform:
         return transform
     (transform.original_product_code, transform.original_version, transform.new_product_code,
      transform.new_version, transform.upgrade_code) = match.groups()
+    transform.template = summary_text.text(props.get(PID_TEMPLATE), codec)
     count = props.get(PID_CHARCOUNT)
     transform.character_count = count & 0xFFFFFFFF if isinstance(count, int) else None
     return transform
@@ -180,6 +183,7 @@ def facts(transform: Transform) -> dict:
         "new_product_code": transform.new_product_code,
         "new_version": transform.new_version,
         "upgrade_code": transform.upgrade_code,
+        "template": transform.template,
         "character_count": transform.character_count,
         "validation": validation_words(transform) if readable else [],
         "error_conditions_ignored": error_condition_words(transform) if readable else [],
@@ -197,6 +201,7 @@ def lines(transforms: list[dict]) -> list[str]:
         out += [
             f"    {t['name']}: {t['original_product_code']} {t['original_version']} -> "
             f"{t['new_product_code']} {t['new_version']}, upgrade code {t['upgrade_code'] or '(none)'}",
+            f"      platform;language: {t['template'] if t['template'] is not None else '(none)'}",
             f"      validation: {', '.join(t['validation'])}",
         ]
         if t["error_conditions_ignored"]:

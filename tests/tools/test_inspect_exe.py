@@ -110,7 +110,7 @@ def sample_transforms(codes, original, new):
     product from the accepted version to the upgrade version."""
     return [{"name": f"T{number}", "original_product_code": code, "original_version": original,
              "new_product_code": code, "new_version": new, "upgrade_code": make_msp.SAMPLE_UPGRADE_CODE,
-             "character_count": 0x09220002,
+             "template": "x64;1033", "character_count": 0x09220002,
              "validation": ["product code must match", "major, minor and update versions compared",
                             "installed = original", "upgrade code must match"],
              "error_conditions_ignored": ["deleting a missing row"], "error": None}
@@ -165,7 +165,7 @@ def test_text_report_of_the_built_executable(built_exe, built_package):
                  "  transforms (3):",
                  f"    T2: {PRODUCT} 15.0.106.0 -> {PRODUCT} 15.0.205.0, upgrade code "
                  f"{make_msp.SAMPLE_UPGRADE_CODE}",
-                 "      errors ignored: deleting a missing row",
+                 "      platform;language: x64;1033", "      errors ignored: deleting a missing row",
                  "  DPI awareness: PerMonitorV2, PerMonitor (dpiAware true/pm)",
                  "    Windows 7 {35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
                  "String tables (14 languages)", "  1046: Portuguese (Brazil)",
@@ -355,7 +355,7 @@ def test_transforms_and_the_rules_on_them(make_exe):
     assert first["error_conditions_ignored"] == ["adding an existing row"]
     assert second == {"name": "T2", "original_product_code": None, "original_version": None,
                       "new_product_code": None, "new_version": None, "upgrade_code": None,
-                      "character_count": None, "validation": [], "error_conditions_ignored": [],
+                      "template": None, "character_count": None, "validation": [], "error_conditions_ignored": [],
                       "error": "is not in the package (no substorage of that name)"}
     problems = facts["package"]["check"]["problems"]
     assert len(problems) == 2
