@@ -1,8 +1,8 @@
 """Catalogued messages and the running-application prompt through ui_probe.exe under Wine.
 
 The expected texts are read from the resource scripts themselves and formatted the way the
-catalog says; Wine picks the string table from LC_ALL. Buttons are compared by id: Wine
-labels them in the user's language.
+catalog says; the program picks the string table from the user's language, which Wine takes
+from LC_ALL. Buttons are compared by id: Wine labels them in the user's language.
 """
 
 from __future__ import annotations
