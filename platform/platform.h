@@ -28,10 +28,12 @@ class Resources {
     // may have size 0.
     virtual std::optional<ResourceBytes> LockResource(ModuleHandle module, const char16_t* type,
                                                       const char16_t* name) = 0;
-    // String-table entry `id` into `buffer` of `capacity` characters, at most capacity - 1 of
-    // them and a terminator; answers the count loaded, 0 for a missing entry.
-    virtual std::int32_t LoadString(ModuleHandle module, std::uint32_t id, char16_t* buffer,
-                                    std::int32_t capacity) = 0;
+    // String-table entry `id` of the table in `language` (a Windows language ID, taken as it
+    // is: no other table stands in for a missing one) into `buffer` of `capacity` characters,
+    // at most capacity - 1 of them and a terminator; answers the count loaded, 0 for a missing
+    // entry.
+    virtual std::int32_t LoadString(ModuleHandle module, std::uint32_t id, std::uint16_t language,
+                                    char16_t* buffer, std::int32_t capacity) = 0;
 };
 
 // An open output file in binary mode; closed when destroyed.
@@ -145,6 +147,9 @@ class ThreadState {
     virtual std::uint32_t GetLastError() = 0;
     virtual void SetLastError(std::uint32_t code) = 0;
     virtual void SetThreadLocale(std::uint32_t locale) = 0;
+    // The language ID the user reads this thread's texts in (its user-interface language),
+    // whatever its locale says.
+    virtual std::uint16_t UiLanguage() = 0;
 };
 
 class CommandLine {

@@ -18,10 +18,12 @@ packages=(
     locales                                         # the locales below
 )
 
-# Every locale the tests and the demo run programs under. Wine takes the string table from the
+# Every locale the tests and the demo run programs under. Wine takes the user's language from the
 # name alone, but the code page it converts Linux arguments and environment with comes from the
-# generated locale: without it, non-ASCII text reaches the program garbled.
-locales=(cs_CZ de_DE en_US es_ES fr_FR hu_HU it_IT ja_JP ko_KR nl_NL pl_PL pt_BR ru_RU zh_CN zh_TW)
+# generated locale: without it, non-ASCII text reaches the program garbled. The second line holds
+# regional variants of the tables' languages, each of which must read its language's table.
+locales=(cs_CZ de_DE en_US es_ES fr_FR hu_HU it_IT ja_JP ko_KR nl_NL pl_PL pt_BR ru_RU zh_CN zh_TW
+         de_AT de_CH en_GB es_MX fr_BE fr_CA it_CH pt_PT zh_HK zh_SG)
 
 sudo=""
 if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi

@@ -32,8 +32,6 @@ SCREEN = "640x360"
 PRODUCT = "Corvane Sample"
 ERROR = 4316
 PROMPT_ID = 321
-# Tables no Linux locale reaches under Wine, chosen through the thread locale instead.
-THREAD_LOCALES = {"es_ES.UTF-8": 1034}
 ALL_LOCALES = [loc for loc in rc_strings.LOCALE_FILES if loc != "nl_NL.UTF-8"]
 MANIFEST = HERE.parent / "resources" / "servicepack.manifest"
 PROBE_COPY = r"C:\probe\ui_probe.exe"
@@ -114,16 +112,13 @@ def main(argv=None) -> int:
 
         for locale in locales:
             name = locale.split(".")[0]
-            command = list(probe)
-            if locale in THREAD_LOCALES:
-                command += ["--thread-locale", str(THREAD_LOCALES[locale])]
             for message_id in ids:
                 out = args.out / f"{name}-{message_id}.png"
                 if message_id == PROMPT_ID:
-                    shoot(prefix, out, [*command, "guard"], rc_strings.IDCANCEL, locale)
+                    shoot(prefix, out, [*probe, "guard"], rc_strings.IDCANCEL, locale)
                 else:
                     shoot(prefix, out,
-                          [*command, "message", str(message_id), str(ERROR), PRODUCT],
+                          [*probe, "message", str(message_id), str(ERROR), PRODUCT],
                           rc_strings.IDOK, locale)
         if not args.no_info:
             shoot(prefix, args.out / "info.png", [servicepack, "/i"],

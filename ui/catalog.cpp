@@ -6,6 +6,7 @@
 #include "launcher/process_state.h"
 #include "platform/platform.h"
 #include "ui/format.h"
+#include "ui/table_language.h"
 
 namespace sp {
 
@@ -68,9 +69,14 @@ std::int32_t LoadResourceString(ModuleHandle module, std::uint32_t id, std::u16s
         destination.clear();
         return 0;
     }
+    // The table is named rather than left to the platform's resource search, which finds a
+    // table only under the user's exact language ID or its neutral sublanguage (so an Austrian
+    // or a Mexican would read English), follows the thread locale under Wine but not on
+    // Windows, and would change with the run's own locale reset before its last report.
+    const std::uint16_t table = TableLanguageFor(CurrentPlatform().thread->UiLanguage());
     auto scratch = std::make_unique<char16_t[]>(static_cast<std::size_t>(capacity));
     std::int32_t count =
-        CurrentPlatform().resources->LoadString(module, id, scratch.get(), capacity);
+        CurrentPlatform().resources->LoadString(module, id, table, scratch.get(), capacity);
     char16_t* end = std::find(scratch.get(), scratch.get() + capacity, u'\0');
     destination.assign(scratch.get(), end);
     return count;

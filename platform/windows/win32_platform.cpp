@@ -11,6 +11,7 @@
 #include "platform/windows/file_entries.h"
 #include "platform/windows/image_bytes.h"
 #include "platform/windows/msi_installer.h"
+#include "platform/windows/string_table.h"
 #include "platform/windows/system_function.h"
 #include "platform/windows/wide.h"
 #include "platform/windows/window_station.h"
@@ -41,11 +42,10 @@ class Win32Resources : public Resources {
         return ResourceBytes{data, size};
     }
 
-    std::int32_t LoadString(ModuleHandle module, std::uint32_t id, char16_t* buffer,
-                            std::int32_t capacity) override {
-        // A capacity of 0 would make LoadStringW store a pointer into the buffer instead.
+    std::int32_t LoadString(ModuleHandle module, std::uint32_t id, std::uint16_t language,
+                            char16_t* buffer, std::int32_t capacity) override {
         if (capacity <= 0) return 0;
-        return ::LoadStringW(static_cast<HINSTANCE>(module), id, Wide(buffer), capacity);
+        return LoadStringIn(static_cast<HMODULE>(module), id, language, Wide(buffer), capacity);
     }
 };
 
@@ -270,6 +270,9 @@ class Win32ThreadState : public ThreadState {
     std::uint32_t GetLastError() override { return ::GetLastError(); }
     void SetLastError(std::uint32_t code) override { ::SetLastError(code); }
     void SetThreadLocale(std::uint32_t locale) override { ::SetThreadLocale(locale); }
+    // The thread's own UI language is the first one Windows' resource search would try. Wine
+    // answers the user's language, which it takes from LC_MESSAGES (or LC_ALL).
+    std::uint16_t UiLanguage() override { return ::GetThreadUILanguage(); }
 };
 
 class Win32CommandLine : public CommandLine {

@@ -127,6 +127,14 @@ def test_no_target_installed_shows_307_and_leaves_the_package(prefix, servicepac
     assert next(iter(left.values())).read_bytes() == sample_package.read_bytes()
 
 
+# es_ES is Spain's modern sort (0x0C0A), not the table's traditional one (0x040A).
+@pytest.mark.parametrize("locale", ["es_ES.UTF-8", *sorted(rc_strings.VARIANT_FILES),
+                                    "de_DE.UTF-8", "ja_JP.UTF-8"])
+def test_every_variant_of_a_tables_language_reads_that_table(shared_prefix, servicepack_exe,
+                                                             locale):
+    run_install(shared_prefix, servicepack_exe, 307, locale=locale)
+
+
 def test_cancel_in_the_prompt_reports_1602_without_calling_the_installer(
         machine, servicepack_exe, summary_probe, sample_package, tools_dir):
     dmill = App(machine, tools_dir, "dmill.exe")

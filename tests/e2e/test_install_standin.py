@@ -66,8 +66,8 @@ class Run:
     calls: list[str]
 
 
-def run_install(prefix, exe, box_count: int, *args: str) -> Run:
-    started = prefix.start(exe, *args, native_msi=True, lc_all="en_US.UTF-8")
+def run_install(prefix, exe, box_count: int, *args: str, locale: str = "en_US.UTF-8") -> Run:
+    started = prefix.start(exe, *args, native_msi=True, lc_all=locale)
     boxes, marks = [], []
     for _ in range(box_count):
         box = prefix.wait_box(pid=started.pid)
@@ -122,8 +122,9 @@ def discovery_calls(codes: list[str], products: list[Product]) -> list[str]:
     return calls
 
 
-def patch_calls(product: Product, package: str, log: str | None, package_bytes: bytes):
-    command_line = f'PATCH="{package}" REBOOTPROMPT=S FILESINUSETEXT="{EN[320]}"'
+def patch_calls(product: Product, package: str, log: str | None, package_bytes: bytes,
+                files_in_use: str = EN[320]):
+    command_line = f'PATCH="{package}" REBOOTPROMPT=S FILESINUSETEXT="{files_in_use}"'
     return [f"MsiEnableLogW|4096|{log or '(null)'}|0",
             "MsiSetInternalUI|35|(null)",
             f"MsiConfigureProductExW|{product.code}|0|5|{command_line}",
@@ -266,6 +267,39 @@ def test_unreadable_summary_stops_before_discovery(standin, servicepack_exe):
     package, rest = split_record(standin, run.calls, opens_succeed=False)
     assert rest == []
     assert standin.c_path(package).exists()
+
+
+def table(locale: str) -> dict[int, str]:
+    return rc_strings.read_string_table(
+        SOURCE_DIR / "resources" / rc_strings.VARIANT_FILES[locale])
+
+
+def test_a_regional_variant_reads_its_table_for_the_installer_too(standin, servicepack_exe,
+                                                                   sample_package):
+    strings = table("es_MX.UTF-8")
+    product = Product(CODES[0], "Corvane Draftmill")
+    write_script(standin, [product], results=[0])
+
+    run = run_install(standin, servicepack_exe, 1, locale="es_MX.UTF-8")
+
+    assert run.boxes == [rc_strings.expected_message(strings, 301, product.name, 0)]
+    package, rest = split_record(standin, run.calls)
+    log = f"{temp_folder(standin)}{product.name}.log"
+    assert rest == (discovery_calls([product.code], [product]) +
+                    patch_calls(product, package, log, sample_package.read_bytes(),
+                                files_in_use=strings[320]) + [LOG_OFF])
+
+
+@pytest.mark.parametrize("locale", ["es_MX.UTF-8", "zh_HK.UTF-8"])
+def test_the_last_report_after_the_locale_reset_keeps_the_table(standin, servicepack_exe,
+                                                                locale):
+    products = [Product(code, f"Corvane Product {i}", UPGRADE)
+                for i, code in enumerate(CODES[:2])]
+    write_script(standin, products)
+
+    run = run_install(standin, servicepack_exe, 1, locale=locale)
+
+    assert run.boxes == [rc_strings.expected_message(table(locale), 306, products[1].name, 0)]
 
 
 def test_the_standin_replaces_msi_dll_in_this_prefix_only(standin, wine_template):

@@ -193,6 +193,7 @@ class FakeResources : public Resources {
     // Entries by id for the language in use.
     std::map<std::uint32_t, std::u16string> strings;
     std::vector<std::uint32_t> loadedIds;
+    std::vector<std::uint16_t> loadedLanguages;
 
     std::optional<ResourceBytes> LockResource(ModuleHandle, const char16_t* type,
                                               const char16_t* name) override {
@@ -208,9 +209,10 @@ class FakeResources : public Resources {
         return ResourceBytes{package.data(), static_cast<std::uint32_t>(package.size())};
     }
 
-    std::int32_t LoadString(ModuleHandle, std::uint32_t id, char16_t* buffer,
-                            std::int32_t capacity) override {
+    std::int32_t LoadString(ModuleHandle, std::uint32_t id, std::uint16_t language,
+                            char16_t* buffer, std::int32_t capacity) override {
         loadedIds.push_back(id);
+        loadedLanguages.push_back(language);
         auto it = strings.find(id);
         if (it == strings.end()) SetFakeLastError(kFakeResourceNameNotFound);
         std::u16string text = it == strings.end() ? u"" : it->second;
@@ -558,12 +560,14 @@ class FakeThread : public ThreadState {
     std::uint32_t lastError = 0;
     std::vector<std::uint32_t> locales;
     int lastErrorReads = 0;
+    std::uint16_t uiLanguage = 0x0409;  // English (United States)
     std::uint32_t GetLastError() override {
         ++lastErrorReads;
         return lastError;
     }
     void SetLastError(std::uint32_t code) override { lastError = code; }
     void SetThreadLocale(std::uint32_t locale) override { locales.push_back(locale); }
+    std::uint16_t UiLanguage() override { return uiLanguage; }
 };
 
 class FakeCommandLine : public CommandLine {

@@ -106,6 +106,18 @@ TEST_F(CatalogTest, LoadResourceStringReplacesTheDestinationWhole) {
     EXPECT_EQ(text, u"");
 }
 
+TEST_F(CatalogTest, TextsAndCaptionsComeFromTheTableOfTheUsersLanguage) {
+    fake.thread.uiLanguage = 0x080A;  // Spanish (Mexico): the Spanish table, 1034
+    std::u16string text;
+    LoadResourceString(nullptr, 320, text, 512);
+    ShowMessage(306);
+    fake.thread.uiLanguage = 0x0C04;  // Chinese (Hong Kong): Traditional, 1028
+    ShowMessage(300);
+    EXPECT_EQ(fake.resources.loadedIds, (std::vector<std::uint32_t>{320, 306, 313, 300, 311}));
+    EXPECT_EQ(fake.resources.loadedLanguages,
+              (std::vector<std::uint16_t>{1034, 1034, 1034, 1028, 1028}));
+}
+
 TEST_F(CatalogTest, EveryMessageHasItsTextCaptionAndKind) {
     struct Row {
         std::uint32_t id;
@@ -188,10 +200,10 @@ TEST_F(CatalogTest, BoxesNobodySeesAnswerAsQuietRunsDo) {
 // A loader that leaves its own last-error value behind, as a failing platform lookup does.
 struct ClobberingResources : fakes::FakeResources {
     fakes::FakeThread* thread = nullptr;
-    std::int32_t LoadString(ModuleHandle module, std::uint32_t id, char16_t* buffer,
-                            std::int32_t capacity) override {
+    std::int32_t LoadString(ModuleHandle module, std::uint32_t id, std::uint16_t language,
+                            char16_t* buffer, std::int32_t capacity) override {
         thread->SetLastError(1814);
-        return FakeResources::LoadString(module, id, buffer, capacity);
+        return FakeResources::LoadString(module, id, language, buffer, capacity);
     }
 };
 

@@ -2,8 +2,8 @@
 // string tables, printing what the user answered.
 //   ui_probe [--thread-locale LCID] message ID [LASTERROR [PRODUCTNAME [quiet]]]   answer=
 //   ui_probe [--thread-locale LCID] guard [quiet]                                   result=
-// --thread-locale sets the thread locale first, which is how a table can be chosen that no
-// Linux locale maps to (Spanish with the traditional sort, 1034).
+// --thread-locale sets the thread locale first: the table must not follow it, since Windows'
+// own choice of texts does not.
 #include <cwchar>
 
 #include "launcher/process_state.h"

@@ -33,6 +33,20 @@ LOCALE_FILES = {
     "nl_NL.UTF-8": "strings_en.rc",
 }
 
+# Regional variants of the tables' languages, and the table each of them reads.
+VARIANT_FILES = {
+    "es_MX.UTF-8": "strings_es.rc",
+    "de_AT.UTF-8": "strings_de.rc",
+    "de_CH.UTF-8": "strings_de.rc",
+    "fr_CA.UTF-8": "strings_fr.rc",
+    "fr_BE.UTF-8": "strings_fr.rc",
+    "it_CH.UTF-8": "strings_it.rc",
+    "pt_PT.UTF-8": "strings_pt-BR.rc",
+    "zh_HK.UTF-8": "strings_zh-TW.rc",
+    "zh_SG.UTF-8": "strings_zh-CN.rc",
+    "en_GB.UTF-8": "strings_en.rc",
+}
+
 
 def read_string_table(path: Path) -> dict[int, str]:
     """The entries of the one STRINGTABLE in `path`, by id."""
