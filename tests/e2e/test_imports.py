@@ -254,8 +254,8 @@ def test_planted_library_is_never_loaded(machine, planted, sample_package):
 
 
 def test_libraries_loaded_later_come_from_the_system_directory_only(prefix, planted):
-    # Wine's own start-up loads a few libraries before any code of ours runs (user32 imports
-    # version.dll): only what is loaded afterwards can be shown here, as a plain load by name.
+    # A library of a name nothing loads yet, loaded by a plain load by name, as a system
+    # library loads its own dependencies: only the restriction keeps the folder out.
     folder, marker = planted
     status, out = _run(prefix, folder / "library_probe.exe", "--unrestricted", "planted.dll",
                        overrides="", cwd=folder)
