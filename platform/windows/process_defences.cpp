@@ -32,8 +32,8 @@ void ApplyMitigations() {
 void RestrictLibrarySearch() {
     // Looked up, not imported: a system without it (Windows 7 before the update that added
     // it) would otherwise refuse to start the program at all. There, the current folder at
-    // least leaves the search order. Where it is there, every later load searches as the loader
-    // searched for the imports: the image's load configuration holds the one setting.
+    // least leaves the search order. Where the system has it, every later load searches where
+    // the loader searched for the imports: the image's load configuration holds the one setting.
     auto setDefault = Kernel32Function<SetDefaultDllDirectoriesFn>("SetDefaultDllDirectories");
     if (setDefault == nullptr || !setDefault(_load_config_used.dependentLoadFlags)) {
         ::SetDllDirectoryW(L"");
