@@ -6,7 +6,8 @@
 Prints the executable's size and SHA-256; the embedded package's size, SHA-256, summary
 and the build check's verdict on it (the rules of check_package.py); the detection rule
 for deployment tools; what the manifest asks for; the string-table languages; the version
-information; the imported DLLs; and the Authenticode signature (osslsigncode verifies it).
+information; the imported DLLs; where the loader looks for their DLLs (the load configuration's
+DependentLoadFlags); and the Authenticode signature (osslsigncode verifies it).
 --json prints the same as one JSON object; --extract writes the embedded package, the
 same bytes as "servicepack.exe /e OUT.msp".
 
@@ -42,6 +43,17 @@ LANGUAGE_NAMES = {
     1036: "French (France)", 1038: "Hungarian", 1040: "Italian (Italy)", 1041: "Japanese",
     1042: "Korean", 1045: "Polish", 1046: "Portuguese (Brazil)", 1049: "Russian",
     2052: "Chinese (Simplified, PRC)",
+}
+
+# The LOAD_LIBRARY_SEARCH_* flags a load configuration's DependentLoadFlags may hold, with the
+# folders each lets the loader search for the DLLs of the image's imports.
+SEARCH_FLAGS = {
+    0x100: ("LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR", "the folder of the DLL being loaded"),
+    0x200: ("LOAD_LIBRARY_SEARCH_APPLICATION_DIR", "the program's folder"),
+    0x400: ("LOAD_LIBRARY_SEARCH_USER_DIRS", "folders the program added"),
+    0x800: ("LOAD_LIBRARY_SEARCH_SYSTEM32", "the system directory"),
+    0x1000: ("LOAD_LIBRARY_SEARCH_DEFAULT_DIRS",
+             "the program's folder, the system directory and folders the program added"),
 }
 
 
@@ -96,6 +108,26 @@ def detection_rule(package: dict) -> list[dict]:
             for code in package["target_product_codes"]]
 
 
+def load_configuration_facts(config: dict | None) -> dict | None:
+    """The load configuration with its DependentLoadFlags in hex and in words."""
+    if config is None:
+        return None
+    flags = config["dependent_load_flags"]
+    if flags is None:
+        return {**config, "dependent_load_flags_hex": None, "flag_names": [], "search": None}
+    known = [bit for bit in SEARCH_FLAGS if flags & bit]
+    unknown = flags & ~sum(known)
+    names = [SEARCH_FLAGS[bit][0] for bit in known]
+    if unknown:
+        names.append(f"unknown 0x{unknown:04x}")
+    if flags == 0:
+        search = "the default search order, the program's folder first"
+    else:
+        search = ", ".join(SEARCH_FLAGS[bit][1] for bit in known) + " only"
+    return {**config, "dependent_load_flags_hex": f"0x{flags:04x}", "flag_names": names,
+            "search": search}
+
+
 def inspect(path: str, cafile: str | None = None,
             tsa_cafile: str | None = None) -> tuple[dict, bytes]:
     """The facts of the executable at path, and the bytes of its package."""
@@ -114,6 +146,7 @@ def inspect(path: str, cafile: str | None = None,
                                        for lcid in languages]
     facts["version_information"] = pe_image.version_information(image)
     facts["imported_dlls"] = pe_image.imported_dlls(image)
+    facts["load_configuration"] = load_configuration_facts(pe_image.load_configuration(image))
     facts["authenticode"] = (authenticode.signature(path, cafile, tsa_cafile) if signed
                              else {"signed": False})
     return facts, package.data
@@ -176,6 +209,18 @@ def _version_lines(info: dict | None) -> list[str]:
             *(f"  {key}: {value}" for key, value in info["strings"].items())]
 
 
+def _load_configuration_lines(config: dict | None) -> list[str]:
+    if config is None:
+        return ["Load configuration: none (the imports' DLLs are searched for in the default "
+                "order, the program's folder first)"]
+    if config["dependent_load_flags"] is None:
+        return [f"Load configuration: {config['size']} bytes, too short for "
+                "DependentLoadFlags (the default search order, the program's folder first)"]
+    names = " | ".join(config["flag_names"]) or "none"
+    return [f"Load configuration: DependentLoadFlags {config['dependent_load_flags_hex']} "
+            f"({names})", f"  imports' DLLs searched for in: {config['search']}"]
+
+
 def _signature_lines(signature: dict) -> list[str]:
     if not signature["signed"]:
         return ["Authenticode: not signed"]
@@ -200,6 +245,7 @@ def render(facts: dict) -> str:
              *_language_lines(facts["string_table_languages"]),
              *_version_lines(facts["version_information"]),
              f"Imported DLLs: {', '.join(facts['imported_dlls']) or 'none'}",
+             *_load_configuration_lines(facts["load_configuration"]),
              *_signature_lines(facts["authenticode"])]
     return "\n".join(lines) + "\n"
 

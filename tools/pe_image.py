@@ -1,5 +1,5 @@
-"""Reads what a finished Windows executable carries: its resources, its imports and where
-its certificate table lies. Used by inspect_exe.py.
+"""Reads what a finished Windows executable carries: its resources, its imports, its load
+configuration and where its certificate table lies. Used by inspect_exe.py.
 
 Everything that makes a file unreadable as an executable is an ImageError with a message
 that names the problem in a few words, so that the caller can print one line for it.
@@ -17,6 +17,10 @@ RT_MANIFEST = pefile.RESOURCE_TYPE["RT_MANIFEST"]
 DIRECTORIES = [pefile.DIRECTORY_ENTRY[name] for name in (
     "IMAGE_DIRECTORY_ENTRY_IMPORT", "IMAGE_DIRECTORY_ENTRY_RESOURCE",
     "IMAGE_DIRECTORY_ENTRY_SECURITY")]
+LOAD_CONFIG = pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG"]
+# Where DependentLoadFlags (a WORD) lies in IMAGE_LOAD_CONFIG_DIRECTORY64 and ...32. pefile
+# 2023.2 still calls the field Reserved1, so it is read here by its offset.
+DEPENDENT_LOAD_FLAGS_OFFSET = {True: 0x4E, False: 0x36}
 E_LFANEW_OFFSET = 0x3C
 PLAUSIBLE_HEADER_OFFSET = 0x10000
 
@@ -157,3 +161,30 @@ def version_information(image: pefile.PE) -> dict | None:
     return {"file_version": _quad(info.FileVersionMS, info.FileVersionLS),
             "product_version": _quad(info.ProductVersionMS, info.ProductVersionLS),
             "strings": strings}
+
+
+def _image_data(image: pefile.PE, rva: int, size: int, what: str) -> bytes:
+    try:
+        data = image.get_data(rva, size)
+    except pefile.PEFormatError:
+        data = b""
+    if len(data) != size:
+        raise ImageError(f"has {what} outside its image")
+    return data
+
+
+def load_configuration(image: pefile.PE) -> dict | None:
+    """The load configuration's own size and its DependentLoadFlags (None where the structure
+    is too short to hold them, and the loader reads none); None when the image has none."""
+    entry = image.OPTIONAL_HEADER.DATA_DIRECTORY[LOAD_CONFIG]
+    if entry.VirtualAddress == 0 or entry.Size == 0:
+        return None
+    (size,) = struct.unpack("<I", _image_data(image, entry.VirtualAddress, 4,
+                                              "a load configuration"))
+    offset = DEPENDENT_LOAD_FLAGS_OFFSET[
+        image.OPTIONAL_HEADER.Magic == pefile.OPTIONAL_HEADER_MAGIC_PE_PLUS]
+    flags = None
+    if size >= offset + 2:
+        (flags,) = struct.unpack("<H", _image_data(image, entry.VirtualAddress + offset, 2,
+                                                   "a load configuration"))
+    return {"size": size, "dependent_load_flags": flags}

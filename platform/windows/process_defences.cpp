@@ -1,3 +1,4 @@
+#include "platform/windows/load_config.h"
 #include "platform/windows/system_function.h"
 #include "platform/windows/win32_platform.h"
 #include "platform/windows/windows_api.h"
@@ -31,9 +32,10 @@ void ApplyMitigations() {
 void RestrictLibrarySearch() {
     // Looked up, not imported: a system without it (Windows 7 before the update that added
     // it) would otherwise refuse to start the program at all. There, the current folder at
-    // least leaves the search order.
+    // least leaves the search order. Where the system has it, every later load searches where
+    // the loader searched for the imports: the image's load configuration holds the one setting.
     auto setDefault = Kernel32Function<SetDefaultDllDirectoriesFn>("SetDefaultDllDirectories");
-    if (setDefault == nullptr || !setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
+    if (setDefault == nullptr || !setDefault(_load_config_used.dependentLoadFlags)) {
         ::SetDllDirectoryW(L"");
     }
     ApplyMitigations();

@@ -1,7 +1,9 @@
-// Functions that only some versions of Windows have, looked up when first needed, so that the
-// executable still starts where one is missing.
+// Functions looked up when first needed: those that only some versions of Windows have, so that
+// the executable still starts where one is missing, and those of system DLLs the executable does
+// not import, so that nothing the loader maps before the entry point comes from its folder.
 #pragma once
 
+#include "platform/windows/system_library.h"
 #include "platform/windows/windows_api.h"
 
 namespace sp::win32 {
@@ -20,6 +22,15 @@ Fn ExportedFunction(HMODULE module, LPCSTR name) {
 template <typename Fn>
 Fn Kernel32Function(LPCSTR name) {
     return ExportedFunction<Fn>(::GetModuleHandleW(L"kernel32.dll"), name);
+}
+
+// `name` of the system DLL `fileName`, which is loaded from the system directory on first use
+// and stays loaded; null where either is missing. KERNEL32 and the C runtime are the only
+// imports: USER32 and SHELL32 load DLLs of their own as they start (SHELL32 pulls in shcore.dll,
+// for one), and at start-up those would be searched for in the program's folder first.
+template <typename Fn>
+Fn SystemFunction(const wchar_t* fileName, LPCSTR name) {
+    return ExportedFunction<Fn>(LoadSystemLibrary(fileName), name);
 }
 
 }  // namespace sp::win32

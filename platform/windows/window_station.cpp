@@ -1,18 +1,30 @@
 #include "platform/windows/window_station.h"
 
+#include "platform/windows/system_function.h"
 #include "platform/windows/windows_api.h"
 
 namespace sp::win32 {
+namespace {
+
+using GetProcessWindowStationFn = HWINSTA(WINAPI*)();
+using GetUserObjectInformationFn = BOOL(WINAPI*)(HANDLE, int, PVOID, DWORD, LPDWORD);
+
+}  // namespace
 
 bool ProcessWindowStationIsVisible() {
     // Asked at start-up, before anything whose failure a report shows; a failed query must not
     // become that report's error code.
     const DWORD error = ::GetLastError();
     bool visible = true;
-    if (HWINSTA station = ::GetProcessWindowStation()) {
+    const auto getStation =
+        SystemFunction<GetProcessWindowStationFn>(L"user32.dll", "GetProcessWindowStation");
+    const auto getInformation =
+        SystemFunction<GetUserObjectInformationFn>(L"user32.dll", "GetUserObjectInformationW");
+    HWINSTA station = getStation != nullptr && getInformation != nullptr ? getStation() : nullptr;
+    if (station != nullptr) {
         USEROBJECTFLAGS flags{};
         DWORD needed = 0;
-        if (::GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof(flags), &needed)) {
+        if (getInformation(station, UOI_FLAGS, &flags, sizeof(flags), &needed)) {
             visible = (flags.dwFlags & WSF_VISIBLE) != 0;
         }
     }

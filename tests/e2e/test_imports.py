@@ -1,22 +1,34 @@
-"""What the built executables import, and where they take the installer library from.
+"""What the built executables import, where they take the other system libraries from, and
+where the loader looks for the DLLs of their imports.
 
-The executable runs with the highest available rights, usually from a downloads folder, so it
-must import nothing but the always-present system DLLs and must load msi.dll from the system
-directory only: a msi.dll planted beside it has to stay unused.
+The executable runs with the highest available rights, usually from a downloads folder, so
+nothing the loader maps before the entry point may come from that folder: it imports only
+KERNEL32 and the C runtime, its load configuration keeps the loader to the system directory,
+and it loads msi.dll, USER32 and SHELL32 from the system directory at run time. A DLL planted
+beside it under any name the process loads has to stay unused.
 """
 
 import os
 import re
 import shutil
+import signal
 import subprocess
 import tempfile
-from pathlib import Path
+from pathlib import Path, PureWindowsPath
 
+import pefile
 import pytest
 
 OBJDUMP = "x86_64-w64-mingw32-objdump"
 GCC = "x86_64-w64-mingw32-gcc"
-SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "shell32.dll", "msvcrt.dll"}
+SYSTEM_DLLS = {"kernel32.dll", "msvcrt.dll"}
+# Loaded at run time from the system directory, with the functions looked up there.
+RUN_TIME_LIBRARIES = {
+    "msi.dll": [],  # by ordinal
+    "user32.dll": ["MessageBoxW", "GetProcessWindowStation",
+                   "GetUserObjectInformationW"],
+    "shell32.dll": ["CommandLineToArgvW"],
+}
 
 
 def _exe_from_env(name):
@@ -62,15 +74,49 @@ def test_pe_kind_and_imports(exe, gui):
     assert "msi.dll" not in imported
 
 
-def test_installer_library_is_loaded_by_name_at_run_time():
+@pytest.mark.parametrize("library", sorted(RUN_TIME_LIBRARIES))
+def test_system_libraries_are_loaded_by_name_at_run_time(library):
     exe = _exe_from_env("SERVICEPACK_EXE")
     if exe is None:
         pytest.skip("SERVICEPACK_EXE is not set")
     data = exe.read_bytes()
     # The loader names the library in UTF-16 for LoadLibraryExW; no import descriptor
-    # names it in ASCII.
-    assert "msi.dll".encode("utf-16-le") in data
-    assert "msi.dll" not in _headers(exe).lower()
+    # names it in ASCII. Its functions are looked up by their ASCII names.
+    assert library.encode("utf-16-le") in data
+    assert library not in _headers(exe).lower()
+    for name in RUN_TIME_LIBRARIES[library]:
+        assert name.encode() + b"\0" in data, name
+
+
+LOAD_CONFIG = pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG"]
+LOAD_CONFIG_SIZE = 0x140  # IMAGE_LOAD_CONFIG_DIRECTORY64 as Windows 11 defines it
+DEPENDENT_LOAD_FLAGS = 0x4E  # its offset there (a WORD)
+LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x800
+IMAGE_DLLCHARACTERISTICS_GUARD_CF = 0x4000
+
+
+@pytest.mark.parametrize("variable", ["SERVICEPACK_EXE", "SERVICEPACK_BIG_EXE"])
+def test_load_configuration_keeps_the_loader_to_the_system_directory(variable):
+    exe = _exe_from_env(variable)
+    if exe is None:
+        pytest.skip(f"{variable} is not set")
+    image = pefile.PE(str(exe), fast_load=True)
+    entry = image.OPTIONAL_HEADER.DATA_DIRECTORY[LOAD_CONFIG]
+    assert entry.VirtualAddress and entry.Size == LOAD_CONFIG_SIZE
+    structure = image.get_data(entry.VirtualAddress, entry.Size)
+    size = int.from_bytes(structure[:4], "little")
+    assert size == LOAD_CONFIG_SIZE  # the loader reads what the structure's own Size covers
+    flags = int.from_bytes(structure[DEPENDENT_LOAD_FLAGS:DEPENDENT_LOAD_FLAGS + 2], "little")
+    assert flags == LOAD_LIBRARY_SEARCH_SYSTEM32
+    # Every other field zero: no security cookie for the loader to set up, no exception handler
+    # table, GuardFlags 0 and no Control Flow Guard tables for it to check.
+    rest = structure[4:DEPENDENT_LOAD_FLAGS] + structure[DEPENDENT_LOAD_FLAGS + 2:]
+    assert rest == bytes(len(rest))
+    assert not image.OPTIONAL_HEADER.DllCharacteristics & IMAGE_DLLCHARACTERISTICS_GUARD_CF
+    # Read-only where the image maps it, and the header checksum made after the entry was set.
+    (section,) = [s for s in image.sections if s.contains_rva(entry.VirtualAddress)]
+    assert not section.Characteristics & pefile.SECTION_CHARACTERISTICS["IMAGE_SCN_MEM_WRITE"]
+    assert image.verify_checksum()
 
 
 def _functions_imported_from(headers, dll):
@@ -208,8 +254,8 @@ def test_planted_library_is_never_loaded(machine, planted, sample_package):
 
 
 def test_libraries_loaded_later_come_from_the_system_directory_only(prefix, planted):
-    # Wine's own start-up loads a few libraries before any code of ours runs (user32 imports
-    # version.dll): only what is loaded afterwards can be shown here, as a plain load by name.
+    # A library of a name nothing loads yet, loaded by a plain load by name, as a system
+    # library loads its own dependencies: only the restriction keeps the folder out.
     folder, marker = planted
     status, out = _run(prefix, folder / "library_probe.exe", "--unrestricted", "planted.dll",
                        overrides="", cwd=folder)
@@ -240,3 +286,79 @@ def test_missing_installer_library_fails_every_call_with_the_load_error(prefix, 
     status, _ = _run(prefix, folder / "servicepack.exe", "/q", overrides="msi=", cwd=folder)
     assert status == 0
     assert len(temporary_packages(prefix)) == 1
+
+
+# --- Under Wine: DLLs planted under every name the process loads -----------------------------
+
+LOADED = re.compile(r'^([0-9a-f]+):[0-9a-f]+:trace:loaddll:\w+ Loaded L"(.*?)" at \w+: (\w+)',
+                    re.M)
+
+
+def _loaded_modules(trace, exe_name):
+    """(path, "native" or "builtin") of each module Wine's loader reports for the process of
+    `exe_name`, from a +pid,+loaddll trace. A builtin module is Wine's own code, whatever
+    path it is reported under."""
+    loads = [(pid, path.replace("\\\\", "\\"), kind) for pid, path, kind in LOADED.findall(trace)]
+    pids = {pid for pid, path, _ in loads if PureWindowsPath(path).name.lower() == exe_name}
+    return [(path, kind) for pid, path, kind in loads if pid in pids]
+
+
+def _run_traced(prefix, exe, *args, box=False):
+    """Runs `exe` from its own folder with Wine's loader trace, answering its one box with OK
+    if `box`; (exit status, trace)."""
+    import harness
+    from rc_strings import IDOK
+
+    env = harness.quiet_environment(prefix.path, {"WINEDEBUG": "+pid,+loaddll"})
+    with tempfile.TemporaryFile() as trace:
+        process = subprocess.Popen(["wine", str(exe), *args], env=env, cwd=exe.parent,
+                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                   stderr=trace, start_new_session=True)
+        try:
+            if box:
+                prefix.answer(prefix.wait_box(exe=exe.name), IDOK)
+            status = process.wait(timeout=120)
+        finally:
+            if process.poll() is None:
+                os.killpg(process.pid, signal.SIGKILL)
+                process.wait()
+        trace.seek(0)
+        return status, trace.read().decode("utf-8", "replace")
+
+
+def _program_folder(parent, servicepack_exe):
+    folder = parent / "downloads"
+    folder.mkdir(parents=True)
+    shutil.copy(servicepack_exe, folder / "servicepack.exe")
+    return folder / "servicepack.exe"
+
+
+def test_dlls_planted_under_every_name_the_process_loads_stay_unused(
+        shared_machine, machine, servicepack_exe, summary_probe, sample_package, tools_dir,
+        tmp_path):
+    from test_install import UPGRADE, installed_target
+
+    # The names: every module an install run and an information run load, in a clean folder.
+    clean = _program_folder(tmp_path / "clean", servicepack_exe)
+    names = set()
+    for args, box in ((["/q"], False), (["/i"], True)):
+        status, trace = _run_traced(shared_machine, clean, *args, box=box)
+        assert status == 0
+        names |= {PureWindowsPath(path).name.lower()
+                  for path, _ in _loaded_modules(trace, clean.name)}
+    # SHELL32 brings shcore.dll, which Wine takes from the program's folder when it finds it
+    # there: the DLL that shows a search of that folder.
+    assert {"msi.dll", "user32.dll", "shell32.dll", "shcore.dll"} <= names, sorted(names)
+    names.discard(clean.name)
+
+    exe = _program_folder(tmp_path / "planted", servicepack_exe)
+    for name in names:
+        shutil.copy(tools_dir / "planted.dll", exe.parent / name)
+    for args, box in ((["/q"], False), (["/i"], True)):
+        status, trace = _run_traced(machine, exe, *args, box=box)
+        assert sorted(p.name for p in exe.parent.glob("*.loaded")) == [], args
+        assert [path for path, kind in _loaded_modules(trace, exe.name)
+                if kind == "native" and PureWindowsPath(path).name != exe.name] == [], args
+        assert status == 0
+    # The install run got through: the product is patched.
+    assert installed_target(machine, summary_probe, sample_package)[2] == UPGRADE

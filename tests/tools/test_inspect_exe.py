@@ -150,8 +150,10 @@ def test_every_field_of_the_built_executable(built_exe, built_package):
     assert facts["string_table_languages"] == [{"lcid": lcid, "name": name}
                                                for lcid, name in sorted(LANGUAGES.items())]
     assert facts["version_information"] is None
-    assert sorted(dll.lower() for dll in facts["imported_dlls"]) == [
-        "kernel32.dll", "msvcrt.dll", "shell32.dll", "user32.dll"]
+    assert sorted(dll.lower() for dll in facts["imported_dlls"]) == ["kernel32.dll", "msvcrt.dll"]
+    assert facts["load_configuration"] == {
+        "size": 0x140, "dependent_load_flags": 0x800, "dependent_load_flags_hex": "0x0800",
+        "flag_names": ["LOAD_LIBRARY_SEARCH_SYSTEM32"], "search": "the system directory only"}
     assert facts["authenticode"] == {"signed": False}
 
 
@@ -169,9 +171,52 @@ def test_text_report_of_the_built_executable(built_exe, built_package):
                  "  DPI awareness: PerMonitorV2, PerMonitor (dpiAware true/pm)",
                  "    Windows 7 {35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
                  "String tables (14 languages)", "  1046: Portuguese (Brazil)",
-                 "Version information: none", "Authenticode: not signed"):
+                 "Version information: none", "Imported DLLs: KERNEL32.dll, msvcrt.dll",
+                 "Load configuration: DependentLoadFlags 0x0800 (LOAD_LIBRARY_SEARCH_SYSTEM32)",
+                 "  imports' DLLs searched for in: the system directory only",
+                 "Authenticode: not signed"):
         assert line + "\n" in out
     assert out.index("Package") < out.index("Detection rule") < out.index("Manifest")
+
+
+def _with_load_configuration(exe, tmp_path, size, flags):
+    """A copy of `exe` whose load configuration says `size` and holds `flags`."""
+    import pefile
+
+    image = pefile.PE(str(exe), fast_load=True)
+    entry = image.OPTIONAL_HEADER.DATA_DIRECTORY[
+        pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG"]]
+    offset = image.get_offset_from_rva(entry.VirtualAddress)
+    data = bytearray(exe.read_bytes())
+    data[offset:offset + 4] = size.to_bytes(4, "little")
+    data[offset + 0x4E:offset + 0x50] = flags.to_bytes(2, "little")
+    copy = tmp_path / "changed.exe"
+    copy.write_bytes(data)
+    return copy
+
+
+@pytest.mark.parametrize("size,flags,line,search", [
+    (0x140, 0, "DependentLoadFlags 0x0000 (none)",
+     "the default search order, the program's folder first"),
+    (0x140, 0x8300, "DependentLoadFlags 0x8300 (LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | "
+     "LOAD_LIBRARY_SEARCH_APPLICATION_DIR | unknown 0x8000)",
+     "the folder of the DLL being loaded, the program's folder only"),
+    (0x4E, 0x800, None, None),
+], ids=["no-flags", "other-flags", "too-short"])
+def test_load_configuration_flags_in_words_and_hex(built_exe, tmp_path, size, flags, line,
+                                                   search):
+    exe = _with_load_configuration(built_exe, tmp_path, size, flags)
+    _, facts = inspect_json(exe)
+    config = facts["load_configuration"]
+    assert config["size"] == size and config["search"] == search
+    out = inspect(exe).stdout
+    if search is None:
+        # The loader reads no DependentLoadFlags from a structure that ends before them.
+        assert config["dependent_load_flags"] is None
+        assert "Load configuration: 78 bytes, too short for DependentLoadFlags" in out
+    else:
+        assert config["dependent_load_flags"] == flags
+        assert f"Load configuration: {line}\n  imports' DLLs searched for in: {search}\n" in out
 
 
 def test_extract_writes_the_embedded_package(built_exe, built_package, tmp_path):
@@ -399,7 +444,10 @@ def test_executable_without_manifest_strings_or_signature(small_exe):
     _, facts = inspect_json(small_exe)
     assert facts["manifest"] is None and facts["string_table_languages"] == []
     assert facts["authenticode"] == {"signed": False}
-    assert "Manifest: none\n" in inspect(small_exe).stdout
+    assert facts["load_configuration"] is None
+    out = inspect(small_exe).stdout
+    assert "Manifest: none\n" in out
+    assert "Load configuration: none (the imports' DLLs are searched for in the default " in out
 
 
 VERSION_RC = PACKAGE_RC + """
