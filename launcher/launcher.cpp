@@ -23,6 +23,14 @@ bool IsOptionWord(const std::u16string& argument, std::u16string_view word) {
     return true;
 }
 
+// Session 0 holds the services and nobody's desktop, whatever its window station reports: a
+// service allowed to interact, or a tool that starts programs on that session's default
+// desktop, makes its WinSta0 look visible while no user can ever see it.
+bool UserCanSeeBoxes(MessageBoxes& boxes) {
+    if (boxes.SessionId() == 0u) return false;
+    return boxes.StationIsVisible();
+}
+
 }  // namespace
 
 LaunchModes LaunchModes::Real() {
@@ -90,7 +98,7 @@ void RunSelectedModes(LaunchOptions& options, const LaunchModes& modes) {
 
 std::int32_t LauncherMain(ModuleHandle instance) {
     ModuleInstance = instance;
-    BoxesAreSeen = CurrentPlatform().boxes->UserCanSeeBoxes();
+    BoxesAreSeen = UserCanSeeBoxes(*CurrentPlatform().boxes);
     ParseCommandLine();
     RunSelectedModes(Options, LaunchModes::Real());
     Targets.clear();

@@ -106,8 +106,14 @@ class FileSystem {
     // deleted; the last-error value says why.
     virtual bool DeleteIfSame(const std::u16string& path, const FileIdentity& identity) = 0;
     // Removes whatever entry has the name `path` (a file, or a link itself, never what it
-    // points to); true when nothing is there afterwards. A folder is not removed: false.
+    // points to), read-only or not, freeing the name at once where the system can even while
+    // others have the file open; true when nothing is there afterwards. A folder is not
+    // removed: false.
     virtual bool RemoveEntry(const std::u16string& path) = 0;
+    // Whether two paths name the same entry for the file system: equal once every character is
+    // upper-cased by the system's own table, in every script (on Windows CompareStringOrdinal
+    // ignoring case), without locale or normalisation.
+    virtual bool SameName(const std::u16string& a, const std::u16string& b) = 0;
     // Creates a new file at `path` (never through an existing name or link) and holds it as a
     // HeldLogFile. Null on failure; the last-error value says why.
     virtual std::unique_ptr<HeldLogFile> CreateHeldLog(const std::u16string& path) = 0;
@@ -122,9 +128,12 @@ class MessageBoxes {
     // A box without owner window; answers the button pressed, 0 when it could not be shown.
     virtual std::int32_t Show(const std::u16string& text, const std::u16string& caption,
                               std::uint32_t flags) = 0;
-    // False when no user can see what this process shows, as for a service's process: a box
-    // there waits for an answer that never comes. True when the platform cannot tell.
-    virtual bool UserCanSeeBoxes() = 0;
+    // False when this process's window station is not visible, as a service's is: a box there
+    // waits for an answer that never comes. True when the platform cannot tell.
+    virtual bool StationIsVisible() = 0;
+    // The session this process runs in; nullopt when the platform cannot tell. Leaves the
+    // last-error value as it was.
+    virtual std::optional<std::uint32_t> SessionId() = 0;
 };
 
 struct ProcessEntry {

@@ -223,6 +223,10 @@ class Win32FileSystem : public FileSystem {
 
     bool RemoveEntry(const std::u16string& path) override { return win32::RemoveEntry(path); }
 
+    bool SameName(const std::u16string& a, const std::u16string& b) override {
+        return win32::SameName(a.c_str(), b.c_str());
+    }
+
     std::unique_ptr<HeldLogFile> CreateHeldLog(const std::u16string& path) override {
         return win32::CreateHeldLog(path);
     }
@@ -243,7 +247,8 @@ class Win32MessageBoxes : public MessageBoxes {
                       std::uint32_t flags) override {
         return ::MessageBoxW(nullptr, Wide(text), Wide(caption), flags);
     }
-    bool UserCanSeeBoxes() override { return ProcessWindowStationIsVisible(); }
+    bool StationIsVisible() override { return ProcessWindowStationIsVisible(); }
+    std::optional<std::uint32_t> SessionId() override { return ProcessSessionId(); }
 };
 
 class Win32ProcessList : public ProcessList {

@@ -2,6 +2,7 @@
 // was asked, in order, and answers what the test scripted.
 #pragma once
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -40,6 +41,26 @@ inline std::string Narrow(const std::u16string& s) {
     std::string out;
     for (char16_t c : s) out += c < 0x80 ? static_cast<char>(c) : '?';
     return out;
+}
+
+// The upper case of `c` in the file system's table for the scripts the tests use: ASCII,
+// Latin-1, Latin Extended-A, Greek and Cyrillic. Like that table it holds only mappings that go
+// both ways, so dotless i, long s, final sigma and the micro sign keep their own forms.
+inline char16_t FileSystemUpper(char16_t c) {
+    const bool odd = (c & 1) != 0;
+    if ((c >= u'a' && c <= u'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) return c - 0x20;
+    if (c == 0xFF) return 0x178;
+    if (((c >= 0x100 && c <= 0x137) || (c >= 0x14A && c <= 0x177)) && odd && c != 0x131)
+        return c - 1;
+    if (((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E)) && !odd) return c - 1;
+    if (c >= 0x3B1 && c <= 0x3CB && c != 0x3C2) return c - 0x20;
+    if (c == 0x3AC) return 0x386;
+    if (c >= 0x3AD && c <= 0x3AF) return c - 0x25;
+    if (c == 0x3CC) return 0x38C;
+    if (c == 0x3CD || c == 0x3CE) return c - 0x3F;
+    if (c >= 0x430 && c <= 0x44F) return c - 0x20;
+    if (c >= 0x450 && c <= 0x45F) return c - 0x50;
+    return c;
 }
 
 class FakeInstaller : public InstallerService {
@@ -377,13 +398,20 @@ class FakeFileSystem : public FileSystem {
         return true;
     }
 
+    bool SameName(const std::u16string& a, const std::u16string& b) override {
+        return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char16_t x, char16_t y) {
+            return FileSystemUpper(x) == FileSystemUpper(y);
+        });
+    }
+
     bool RemoveEntry(const std::u16string& path) override {
         calls.push_back("RemoveEntry(" + Narrow(path) + ")");
         if (directories.count(path) || directories.count(path + u"\\")) {
             SetFakeLastError(kFakeAccessDenied);
             return false;
         }
-        if (held.count(path) || heldLogs.count(path)) {
+        // Open elsewhere without sharing deletion: the name cannot be freed.
+        if (held.count(path) || heldLogs.count(path) || openForWritingElsewhere.count(path)) {
             SetFakeLastError(kFakeSharingViolation);
             return false;
         }
@@ -523,13 +551,16 @@ class FakeBoxes : public MessageBoxes {
         return 1;
     }
 
-    // What the platform answers about the window station; how often it was asked.
+    // What the platform answers about the window station and the session (Wine's processes
+    // run in session 1); how often the station was asked.
     bool userCanSee = true;
     int userCanSeeQueries = 0;
-    bool UserCanSeeBoxes() override {
+    std::optional<std::uint32_t> session = 1;
+    bool StationIsVisible() override {
         ++userCanSeeQueries;
         return userCanSee;
     }
+    std::optional<std::uint32_t> SessionId() override { return session; }
 
   private:
     std::size_t next_ = 0;
