@@ -42,7 +42,9 @@ class OutputFile {
     virtual std::size_t Write(const void* data, std::size_t size) = 0;
 };
 
-enum class PathState { Missing, Exists, AccessDenied };
+// What an existence test found: nothing there ("file not found" or "path not found"),
+// something, something the test was refused, or a failure that says neither (a volume error).
+enum class PathState { Missing, Exists, AccessDenied, Failed };
 
 enum class ContentCheck { Same, Different, Unreadable };
 
@@ -85,7 +87,8 @@ class FileSystem {
     // on failure.
     virtual std::uint32_t GetTempPath(std::uint32_t capacity, char16_t* buffer) = 0;
     virtual std::optional<std::u16string> GetEnvironmentVariable(const char16_t* name) = 0;
-    // Whether a file-system object of that name exists.
+    // Whether a file-system object of that name exists; the last-error value says why a test
+    // failed.
     virtual PathState Probe(const std::u16string& path) = 0;
     // Mode "wb": created or truncated. Null on failure.
     virtual std::unique_ptr<OutputFile> OpenForWriting(const std::u16string& path) = 0;

@@ -165,12 +165,15 @@ class Win32FileSystem : public FileSystem {
     PathState Probe(const std::u16string& path) override {
         if (::GetFileAttributesW(Wide(path)) != INVALID_FILE_ATTRIBUTES) return PathState::Exists;
         switch (GetLastError()) {
+            case ERROR_FILE_NOT_FOUND:
+            case ERROR_PATH_NOT_FOUND:
+                return PathState::Missing;
             case ERROR_ACCESS_DENIED:
                 return PathState::AccessDenied;
             case ERROR_SHARING_VIOLATION:  // something is there, held open exclusively
                 return PathState::Exists;
             default:
-                return PathState::Missing;
+                return PathState::Failed;
         }
     }
 

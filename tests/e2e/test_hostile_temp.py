@@ -175,6 +175,23 @@ def test_case_twins_beyond_latin_keep_a_log_each(machine, twin_msi, servicepack_
         assert re.search(rf"ProductCode = {re.escape(code)}", log_lines(log)), log.name
 
 
+# TMP as typed -----------------------------------------------------------------------------
+
+def test_tmp_with_a_trailing_space_patches_the_product(machine, servicepack_exe, summary_probe,
+                                                       sample_package):
+    # `set TMP=C:\Deploy\Temp & servicepack.exe` keeps the space before the '&'. Windows drops
+    # it when it resolves the folder's name, but not inside "C:\Deploy\Temp \MSP1".
+    folder = machine.c_path(r"C:\Deploy\Temp")
+    folder.mkdir(parents=True)
+
+    shown = run_install(machine, servicepack_exe, 1, env={"TMP": "C:\\Deploy\\Temp "})
+
+    assert shown == [message(301, PRODUCT)]
+    assert patched(machine, summary_probe, sample_package)
+    # The package lay in that folder and is gone; the installer's log is there too.
+    assert [p.name for p in folder.iterdir()] == [log_name(PRODUCT)]
+
+
 # A ';' in the temporary folder's path ------------------------------------------------------
 
 def make_patch(path, to_version: str) -> None:

@@ -294,7 +294,8 @@ class FakeFileSystem : public FileSystem {
     std::map<std::u16string, std::u16string> environment;
     std::set<std::u16string> directories = {u"C:\\users\\me\\Temp\\", u"\\", u"."};
     std::set<std::u16string> deniedPaths;
-    std::set<std::u16string> readOnlyPaths;  // opening these for writing fails
+    std::map<std::u16string, ErrorCode> failingPaths;  // existence tests failing with that code
+    std::set<std::u16string> readOnlyPaths;            // opening these for writing fails
     std::map<std::u16string, std::string> files;
     std::size_t diskRoom = static_cast<std::size_t>(-1);
     std::u16string currentDirectory = u"C:\\work\\";
@@ -322,6 +323,10 @@ class FakeFileSystem : public FileSystem {
         if (deniedPaths.count(path)) {
             SetFakeLastError(kFakeAccessDenied);
             return PathState::AccessDenied;
+        }
+        if (auto failing = failingPaths.find(path); failing != failingPaths.end()) {
+            SetFakeLastError(failing->second);
+            return PathState::Failed;
         }
         if (exists(path) || directories.count(path + u"\\")) return PathState::Exists;
         SetFakeLastError(folderExists(path) ? kFakeFileNotFound : kFakePathNotFound);
@@ -361,8 +366,7 @@ class FakeFileSystem : public FileSystem {
             SetFakeLastError(kFakeInvalidName);
             return 0;
         }
-        std::u16string full =
-            (p.size() > 1 && p[1] == u':') || p[0] == u'\\' ? p : currentDirectory + p;
+        std::u16string full = FullPath(p);
         if (full.size() + 1 > capacity) return static_cast<std::uint32_t>(full.size() + 1);
         std::memcpy(buffer, full.c_str(), (full.size() + 1) * sizeof(char16_t));
         return static_cast<std::uint32_t>(full.size());
@@ -473,6 +477,24 @@ class FakeFileSystem : public FileSystem {
     bool readFails = false;              // a held file's content cannot be read
 
   private:
+    // As Windows resolves a name: relative to the current directory, a drive-relative one
+    // ("D:x") to that drive's root unless it is the current drive, spaces and dots at the end
+    // of the last part dropped.
+    std::u16string FullPath(std::u16string p) const {
+        const bool drive = p.size() > 1 && p[1] == u':';
+        if (drive && (p.size() == 2 || (p[2] != u'\\' && p[2] != u'/'))) {
+            p = (p[0] == currentDirectory[0] ? currentDirectory : p.substr(0, 2) + u"\\") +
+                p.substr(2);
+        } else if (!drive && p[0] != u'\\') {
+            p = currentDirectory + p;
+        }
+        const std::size_t last = p.find_last_of(u"\\/") + 1;
+        const std::u16string_view part = std::u16string_view(p).substr(last);
+        if (part != u"." && part != u"..") {
+            while (p.size() > last && (p.back() == u' ' || p.back() == u'.')) p.pop_back();
+        }
+        return p;
+    }
     bool exists(const std::u16string& path) const {
         return files.count(path) || directories.count(path) || links.count(path);
     }

@@ -465,6 +465,7 @@ TEST_F(InstallTest, AQuoteInTheFilesInUseTextIsDoubled) {
 
 TEST_F(InstallTest, ARelativeTemporaryDirectoryStillNamesThePackageAbsolutely) {
     MovePackageTo(u"rel", u"C:\\work\\rel\\MSP1");
+    fake.files.directories.insert(u"C:\\work\\rel");  // where Windows resolves "rel"
     Product(u"{A}", u"Alpha", u"1.0.0.0");
     EXPECT_TRUE(InstallPatch());
     EXPECT_EQ(Narrow(Targets.at(0).commandLine).rfind("PATCH=\"C:\\work\\rel\\MSP1\" ", 0), 0u);
