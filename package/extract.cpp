@@ -84,7 +84,12 @@ bool ExtractPatchPackage(std::u16string& path) {
         // Up to the terminator, and never past the buffer.
         const std::u16string systemTemp(buffer.begin(),
                                         std::find(buffer.begin(), buffer.end(), u'\0'));
-        directory = TemporaryDirectory(files, systemTemp);
+        // SYSTEM's package goes where its logs go, to the folder only SYSTEM and administrators
+        // can write: in the folder TMP names for it (C:\Windows\Temp) any user could take every
+        // name beforehand, or reach the file.
+        directory = files.TempPathIsSystems() && IsThere(files, systemTemp)
+                        ? systemTemp
+                        : TemporaryDirectory(files, systemTemp);
         auto name = NextTemporaryName(files, directory);
         if (!name) return false;
         path = *name;
@@ -100,7 +105,9 @@ bool ExtractPatchPackage(std::u16string& path) {
         // next number is tried instead.
         for (;;) {
             bool taken = false;
-            file = files.CreateExclusively(path, taken);
+            // An elevated run's package is for the installer alone: the user's own unelevated
+            // processes must not be able to open it for writing, not even before it is held.
+            file = files.CreateExclusively(path, taken, files.RunsPrivileged());
             if (file || !taken) break;
             auto name = NextTemporaryName(files, directory);
             if (!name) return false;

@@ -49,10 +49,12 @@ enum class PathState { Missing, Exists, AccessDenied, Failed };
 enum class ContentCheck { Same, Different, Unreadable };
 
 // What tells one file from another on the same machine, whatever names it has: the volume's
-// serial number and the file's index on that volume.
+// serial number and the file's 128-bit id on that volume. Where the system gives only a 64-bit
+// index, the high half is 0; 64 bits do not tell every file apart on ReFS.
 struct FileIdentity {
-    std::uint32_t volumeSerial = 0;
-    std::uint64_t fileIndex = 0;
+    std::uint64_t volumeSerial = 0;
+    std::uint64_t fileIdLow = 0;
+    std::uint64_t fileIdHigh = 0;
     bool operator==(const FileIdentity&) const = default;
 };
 
@@ -93,10 +95,18 @@ class FileSystem {
     // Mode "wb": created or truncated. Null on failure.
     virtual std::unique_ptr<OutputFile> OpenForWriting(const std::u16string& path) = 0;
     // Created only if nothing exists at `path` (no file, directory or link is followed, a
-    // link at the name is never opened through).
-    // Null on failure; `alreadyExists` tells a taken name from other failures.
+    // link at the name is never opened through); with `administratorsOnly`, under a protected
+    // descriptor that lets only SYSTEM and Administrators write it, so that no unelevated process
+    // can open it for writing at any moment. Null on failure; `alreadyExists` tells a taken name
+    // from other failures.
     virtual std::unique_ptr<OutputFile> CreateExclusively(const std::u16string& path,
-                                                          bool& alreadyExists) = 0;
+                                                          bool& alreadyExists,
+                                                          bool administratorsOnly) = 0;
+    // Whether this process is elevated or runs as SYSTEM; false when the system cannot tell.
+    virtual bool RunsPrivileged() = 0;
+    // Whether GetTempPath answers the folder the system keeps for SYSTEM, which only SYSTEM and
+    // administrators can write: for a process running as SYSTEM where GetTempPath2W exists.
+    virtual bool TempPathIsSystems() = 0;
     // GetFullPathNameW into `buffer` of `capacity` characters; answers the length written,
     // or the length needed when it does not fit, or 0 on failure.
     virtual std::uint32_t GetFullPathName(const char16_t* path, std::uint32_t capacity,

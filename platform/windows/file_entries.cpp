@@ -1,5 +1,6 @@
 #include "platform/windows/file_entries.h"
 
+#include <cstring>
 #include <memory>
 #include <utility>
 
@@ -117,10 +118,16 @@ std::optional<BY_HANDLE_FILE_INFORMATION> InformationOf(HANDLE file) {
     return information;
 }
 
-FileIdentity IdentityIn(const BY_HANDLE_FILE_INFORMATION& information) {
-    return FileIdentity{
-        information.dwVolumeSerialNumber,
-        (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow};
+// The 128-bit id where the system gives it (Windows 8 and Server 2012 on); the 64-bit index only
+// where it does not.
+std::optional<FileIdentity> IdentityFromFileIdInfo(HANDLE file) {
+    FILE_ID_INFO id{};
+    if (!::GetFileInformationByHandleEx(file, FileIdInfo, &id, sizeof(id))) return std::nullopt;
+    FileIdentity identity{id.VolumeSerialNumber};
+    std::memcpy(&identity.fileIdLow, id.FileId.Identifier, sizeof(identity.fileIdLow));
+    std::memcpy(&identity.fileIdHigh, id.FileId.Identifier + sizeof(identity.fileIdLow),
+                sizeof(identity.fileIdHigh));
+    return identity;
 }
 
 }  // namespace
@@ -130,9 +137,12 @@ bool SameName(const char16_t* a, const char16_t* b) {
 }
 
 std::optional<FileIdentity> IdentityOf(HANDLE file) {
+    if (auto identity = IdentityFromFileIdInfo(file)) return identity;
     auto information = InformationOf(file);
     if (!information) return std::nullopt;
-    return IdentityIn(*information);
+    return FileIdentity{
+        information->dwVolumeSerialNumber,
+        (std::uint64_t{information->nFileIndexHigh} << 32) | information->nFileIndexLow};
 }
 
 bool RemoveEntry(const std::u16string& path) {
@@ -177,7 +187,7 @@ bool DeleteIfSame(const std::u16string& path, const FileIdentity& identity) {
     auto information = InformationOf(entry.get());
     if (!information) return false;
     if ((information->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
-        !(IdentityIn(*information) == identity)) {
+        IdentityOf(entry.get()) != identity) {
         ::SetLastError(ERROR_FILE_INVALID);  // not the file that was held
         return false;
     }

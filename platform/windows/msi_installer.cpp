@@ -42,30 +42,12 @@ bool Resolve(HMODULE module, WORD ordinal, Fn& target) {
     return target != nullptr;
 }
 
-HMODULE LoadFromSystemDirectory() {
-    // The program asks for the highest available rights and usually runs from a downloads
-    // folder: an msi.dll planted beside it must never be picked up, so only the system
-    // directory is searched.
-    HMODULE module = LoadLibraryExW(L"msi.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    if (module != nullptr || GetLastError() != ERROR_INVALID_PARAMETER) return module;
-    // Systems without the search flags reject it as an invalid parameter; a full path into
-    // the system directory is just as safe there.
-    wchar_t path[MAX_PATH + 16];
-    UINT length = GetSystemDirectoryW(path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return nullptr;
-    }
-    lstrcpyW(path + length, L"\\msi.dll");
-    return LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-}
-
 MsiLibrary& Library() {
     static MsiLibrary library;
     if (library.attempted) return library;
     library.attempted = true;
 
-    HMODULE module = LoadFromSystemDirectory();
+    HMODULE module = LoadSystemLibrary(L"msi.dll");
     if (module == nullptr) {
         library.loadError = GetLastError();
         if (library.loadError == 0) library.loadError = ERROR_MOD_NOT_FOUND;

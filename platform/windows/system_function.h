@@ -17,6 +17,12 @@ Fn ExportedFunction(HMODULE module, LPCSTR name) {
     return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(proc));
 }
 
+// The system library `name` (such as L"msi.dll") from the system directory, never from anywhere
+// else; null with the last-error value set when it cannot be loaded. The program asks for the
+// highest available rights and usually runs from a downloads folder, where a planted library of
+// that name would otherwise run with those rights.
+HMODULE LoadSystemLibrary(const wchar_t* name);
+
 template <typename Fn>
 Fn Kernel32Function(LPCSTR name) {
     return ExportedFunction<Fn>(::GetModuleHandleW(L"kernel32.dll"), name);

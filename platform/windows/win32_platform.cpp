@@ -11,6 +11,7 @@
 #include "platform/windows/file_entries.h"
 #include "platform/windows/image_bytes.h"
 #include "platform/windows/msi_installer.h"
+#include "platform/windows/process_rights.h"
 #include "platform/windows/system_function.h"
 #include "platform/windows/wide.h"
 #include "platform/windows/window_station.h"
@@ -135,12 +136,16 @@ class Win32HeldFile : public HeldFile {
 
 using GetTempPath2Fn = DWORD(WINAPI*)(DWORD, LPWSTR);
 
+// Looked up: older systems (and Wine 8) do not have it.
+GetTempPath2Fn TempPath2() {
+    static const auto getTempPath2 = Kernel32Function<GetTempPath2Fn>("GetTempPath2W");
+    return getTempPath2;
+}
+
 class Win32FileSystem : public FileSystem {
   public:
     std::uint32_t GetTempPath(std::uint32_t capacity, char16_t* buffer) override {
-        // Looked up: older systems (and Wine 8) do not have it.
-        static const auto getTempPath2 = Kernel32Function<GetTempPath2Fn>("GetTempPath2W");
-        if (getTempPath2 != nullptr) return getTempPath2(capacity, Wide(buffer));
+        if (const auto getTempPath2 = TempPath2()) return getTempPath2(capacity, Wide(buffer));
         return ::GetTempPathW(capacity, Wide(buffer));
     }
 
@@ -185,14 +190,21 @@ class Win32FileSystem : public FileSystem {
         return std::make_unique<Win32OutputFile>(handle);
     }
 
-    std::unique_ptr<OutputFile> CreateExclusively(const std::u16string& path,
-                                                  bool& alreadyExists) override {
+    std::unique_ptr<OutputFile> CreateExclusively(const std::u16string& path, bool& alreadyExists,
+                                                  bool administratorsOnly) override {
         alreadyExists = false;
+        SECURITY_ATTRIBUTES attributes{sizeof(attributes), nullptr, FALSE};
+        ProtectedDescriptor descriptor;
+        if (administratorsOnly) {
+            descriptor = AdministratorsOnlyDescriptor();
+            if (!descriptor) return nullptr;  // never a package others could write instead
+            attributes.lpSecurityDescriptor = descriptor.get();
+        }
         // CREATE_NEW fails on any existing name, a link or a directory included, so nothing
         // another user placed there is ever written through.
-        HANDLE handle =
-            ::CreateFileW(Wide(path), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        HANDLE handle = ::CreateFileW(
+            Wide(path), GENERIC_WRITE, 0, administratorsOnly ? &attributes : nullptr, CREATE_NEW,
+            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
         if (handle == INVALID_HANDLE_VALUE) {
             DWORD error = GetLastError();
             alreadyExists = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
@@ -200,6 +212,10 @@ class Win32FileSystem : public FileSystem {
         }
         return std::make_unique<Win32OutputFile>(handle);
     }
+
+    bool RunsPrivileged() override { return win32::RunsPrivileged(); }
+
+    bool TempPathIsSystems() override { return RunsAsSystem() && TempPath2() != nullptr; }
 
     std::uint32_t GetFullPathName(const char16_t* path, std::uint32_t capacity,
                                   char16_t* buffer) override {

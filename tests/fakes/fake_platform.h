@@ -295,7 +295,13 @@ class FakeFileSystem : public FileSystem {
     std::set<std::u16string> directories = {u"C:\\users\\me\\Temp\\", u"\\", u"."};
     std::set<std::u16string> deniedPaths;
     std::map<std::u16string, ErrorCode> failingPaths;  // existence tests failing with that code
-    std::set<std::u16string> readOnlyPaths;            // opening these for writing fails
+    // Who the process runs as, and the descriptor each exclusive creation asked for.
+    bool privileged = false;
+    bool runsAsSystemWithItsOwnTemp = false;
+    std::map<std::u16string, bool> createdAdministratorsOnly;
+    bool RunsPrivileged() override { return privileged; }
+    bool TempPathIsSystems() override { return runsAsSystemWithItsOwnTemp; }
+    std::set<std::u16string> readOnlyPaths;  // opening these for writing fails
     std::map<std::u16string, std::string> files;
     std::size_t diskRoom = static_cast<std::size_t>(-1);
     std::u16string currentDirectory = u"C:\\work\\";
@@ -342,9 +348,10 @@ class FakeFileSystem : public FileSystem {
         return newFile(target);
     }
 
-    std::unique_ptr<OutputFile> CreateExclusively(const std::u16string& path,
-                                                  bool& alreadyExists) override {
+    std::unique_ptr<OutputFile> CreateExclusively(const std::u16string& path, bool& alreadyExists,
+                                                  bool administratorsOnly) override {
         calls.push_back("CreateExclusively(" + Narrow(path) + ")");
+        createdAdministratorsOnly[path] = administratorsOnly;
         alreadyExists = exists(path) || plantedAtCreate.count(path);
         if (alreadyExists) {
             SetFakeLastError(kFakeFileExists);
@@ -457,15 +464,18 @@ class FakeFileSystem : public FileSystem {
     }
     FileIdentity IdentityOf(const std::u16string& path) const {
         auto it = identities.find(path);
-        return FileIdentity{0x5E41, it == identities.end() ? 0 : it->second};
+        auto high = identityHighs.find(path);
+        return FileIdentity{0x5E41, it == identities.end() ? 0 : it->second,
+                            high == identityHighs.end() ? 0 : high->second};
     }
 
     // Names that something else takes between the existence test and the creation.
     std::set<std::u16string> plantedAtCreate;
     // Links planted at a name, by what they point to; a link makes the name exist.
     std::map<std::u16string, std::u16string> links;
-    std::map<std::u16string, std::u16string> shortNames;  // long path -> short path
-    std::map<std::u16string, std::uint64_t> identities;   // the file index of each file
+    std::map<std::u16string, std::u16string> shortNames;    // long path -> short path
+    std::map<std::u16string, std::uint64_t> identities;     // the file index of each file
+    std::map<std::u16string, std::uint64_t> identityHighs;  // the high half of a 128-bit id
     // What someone does between the release of the package and its deletion.
     std::function<void(const std::u16string&)> beforeDelete;
     std::set<std::u16string> heldLogs;  // log files created and held by the run

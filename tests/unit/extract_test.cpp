@@ -130,6 +130,47 @@ TEST_F(ExtractTest, OnlyAFolderThatIsNotFoundIsPassedOver) {
     }
 }
 
+// SYSTEM's package goes to the folder the system keeps for it (where its logs go), whatever TMP
+// says; any other process keeps the TMP rule, and so does SYSTEM where that folder is missing.
+TEST_F(ExtractTest, SystemsPackageGoesToItsOwnFolder) {
+    struct Case {
+        bool system;
+        bool systemTempThere;
+        std::string expected;
+    };
+    const Case cases[] = {{true, true, "C:\\Windows\\SystemTemp\\MSP1"},
+                          {false, true, "C:\\Windows\\Temp\\MSP1"},
+                          {true, false, "C:\\Windows\\Temp\\MSP1"}};
+    for (const Case& c : cases) {
+        FakePlatform fresh;
+        SetTemporaryNameCounter(1);
+        fresh.files.tempPath = u"C:\\Windows\\SystemTemp\\";
+        if (c.systemTempThere) fresh.files.directories.insert(fresh.files.tempPath);
+        fresh.files.environment[u"TMP"] = u"C:\\Windows\\Temp";
+        fresh.files.directories.insert(u"C:\\Windows\\Temp");
+        fresh.files.runsAsSystemWithItsOwnTemp = c.system;
+        std::u16string path;
+        EXPECT_TRUE(ExtractPatchPackage(path));
+        EXPECT_EQ(Narrow(path), c.expected);
+    }
+}
+
+// An elevated or SYSTEM run's temporary package is created for SYSTEM and Administrators to
+// write, no one else; an unprivileged run's, and a file the user named, ask for no descriptor.
+TEST_F(ExtractTest, APrivilegedRunsPackageIsWritableByAdministratorsOnly) {
+    for (bool privileged : {false, true}) {
+        FakePlatform fresh;
+        SetTemporaryNameCounter(1);
+        fresh.files.privileged = privileged;
+        std::u16string path;
+        EXPECT_TRUE(ExtractPatchPackage(path));
+        EXPECT_EQ(fresh.files.createdAdministratorsOnly.at(path), privileged);
+        std::u16string chosen = u"C:\\users\\me\\Temp\\copy.msp";
+        EXPECT_TRUE(ExtractPatchPackage(chosen));
+        EXPECT_EQ(fresh.files.createdAdministratorsOnly.count(chosen), 0u);
+    }
+}
+
 TEST_F(ExtractTest, SkipsExistingAndAccessDeniedCandidates) {
     platform.files.files[kSystemTemp + u"MSP1"] = "someone else's";
     platform.files.deniedPaths.insert(kSystemTemp + u"MSP2");

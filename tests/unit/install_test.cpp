@@ -698,6 +698,13 @@ TEST_F(InstallTest, OnlyTheHeldPackageIsDeleted) {
              t.fake.files.links[kPackage] = u"C:\\Windows\\win.ini";
          },
          "link"},
+        // On ReFS two files can share the 64-bit index; the 128-bit id tells them apart.
+        {"AnotherFileWithTheSame64BitIndex",
+         [](InstallTest& t) {
+             t.fake.files.files[kPackage] = "someone else's file";
+             t.fake.files.identityHighs[kPackage] = 1;
+         },
+         "someone else's file"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
