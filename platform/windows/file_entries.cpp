@@ -4,6 +4,7 @@
 #include <memory>
 #include <utility>
 
+#include "platform/windows/grown_text.h"
 #include "platform/windows/wide.h"
 
 namespace sp::win32 {
@@ -31,17 +32,9 @@ class HeldLogHandle : public HeldLogFile {
 };
 
 std::optional<std::wstring> FinalPath(HANDLE handle, DWORD form) {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length =
-            ::GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()), form);
-        if (length == 0) return std::nullopt;
-        if (length < path.size()) {
-            path.resize(length);
-            return path;
-        }
-        path.resize(length);  // the size needed, terminator included
-    }
+    return GrownText<std::wstring>([&](wchar_t* buffer, DWORD capacity) {
+        return ::GetFinalPathNameByHandleW(handle, buffer, capacity, form);
+    });
 }
 
 // The final paths of `folder` and `entry` in one form. The drive-letter form fails on volumes the

@@ -9,6 +9,7 @@
 
 #include "platform/platform.h"
 #include "platform/windows/file_entries.h"
+#include "platform/windows/grown_text.h"
 #include "platform/windows/image_bytes.h"
 #include "platform/windows/msi_installer.h"
 #include "platform/windows/process_rights.h"
@@ -150,21 +151,13 @@ class Win32FileSystem : public FileSystem {
     }
 
     std::optional<std::u16string> GetEnvironmentVariable(const char16_t* name) override {
-        std::u16string value(256, u'\0');
-        for (;;) {
-            SetLastError(ERROR_SUCCESS);
-            DWORD length = ::GetEnvironmentVariableW(Wide(name), Wide(value.data()),
-                                                     static_cast<DWORD>(value.size()));
-            if (length == 0) {
-                if (GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
-                return std::u16string();
-            }
-            if (length < value.size()) {
-                value.resize(length);
-                return value;
-            }
-            value.resize(length);  // the size needed, terminator included
-        }
+        ::SetLastError(ERROR_SUCCESS);
+        auto value = GrownText<std::u16string>([&](char16_t* buffer, DWORD capacity) {
+            return ::GetEnvironmentVariableW(Wide(name), Wide(buffer), capacity);
+        });
+        // An empty value also answers 0, without an error.
+        if (!value && ::GetLastError() != ERROR_ENVVAR_NOT_FOUND) return std::u16string();
+        return value;
     }
 
     PathState Probe(const std::u16string& path) override {
@@ -223,17 +216,9 @@ class Win32FileSystem : public FileSystem {
     }
 
     std::optional<std::u16string> GetShortPathName(const std::u16string& path) override {
-        std::u16string shortPath(MAX_PATH, u'\0');
-        for (;;) {
-            const DWORD length = ::GetShortPathNameW(Wide(path), Wide(shortPath.data()),
-                                                     static_cast<DWORD>(shortPath.size()));
-            if (length == 0) return std::nullopt;
-            if (length < shortPath.size()) {
-                shortPath.resize(length);
-                return shortPath;
-            }
-            shortPath.resize(length);  // the size needed, terminator included
-        }
+        return GrownText<std::u16string>([&](char16_t* buffer, DWORD capacity) {
+            return ::GetShortPathNameW(Wide(path), Wide(buffer), capacity);
+        });
     }
 
     bool DeleteIfSame(const std::u16string& path, const FileIdentity& identity) override {

@@ -70,7 +70,7 @@ def test_dangling_link_at_the_log_name_creates_nothing(machine, servicepack_exe,
     assert log.is_symlink() or log.is_file()
 
 
-def test_folder_of_the_log_name_leaves_the_product_patched_without_a_log_file(
+def test_folder_of_the_log_name_gives_way_to_the_product_codes_log(
         machine, servicepack_exe, summary_probe, sample_package):
     folder = machine.default_temp() / log_name(PRODUCT)
     folder.mkdir()
@@ -80,7 +80,10 @@ def test_folder_of_the_log_name_leaves_the_product_patched_without_a_log_file(
     assert run_install(machine, servicepack_exe, 1) == [message(301, PRODUCT)]
 
     assert patched(machine, summary_probe, sample_package)
-    assert changes(before, snapshot(machine)) == {"added": [], "removed": [], "changed": []}
+    log = f"{PRODUCT} {SAMPLE_CODE}.log"
+    assert changes(before, snapshot(machine)) == {
+        "added": [temp_relative(machine, log)], "removed": [], "changed": []}
+    assert SAMPLE_CODE in log_lines(machine.default_temp() / log)
 
 
 # Names that are no file names, and one name twice -----------------------------------------
