@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "package/extract.h"
+#include "platform/ascii_case.h"
 #include "platform/platform.h"
 #include "targeting/install.h"
 #include "ui/info.h"
@@ -11,16 +12,12 @@
 namespace sp {
 namespace {
 
-// Whole-argument comparison that folds only ASCII A-Z: a locale must never make "/İ" or a
-// full-width letter match an option word.
-bool IsOptionWord(const std::u16string& argument, std::u16string_view word) {
-    if (argument.size() != word.size()) return false;
-    for (std::size_t i = 0; i < word.size(); ++i) {
-        char16_t c = argument[i];
-        if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
-        if (c != word[i]) return false;
-    }
-    return true;
+// Session 0 holds the services and nobody's desktop, whatever its window station reports: a
+// service allowed to interact, or a tool that starts programs on that session's default
+// desktop, makes its WinSta0 look visible while no user can ever see it.
+bool UserCanSeeBoxes(MessageBoxes& boxes) {
+    if (boxes.SessionId() == 0u) return false;
+    return boxes.StationIsVisible();
 }
 
 }  // namespace
@@ -33,9 +30,9 @@ void ScanArguments(const std::vector<std::u16string>& arguments, LaunchOptions& 
     const std::size_t count = arguments.size();
     for (std::size_t i = 1; i < count; ++i) {
         const std::u16string& argument = arguments[i];
-        if (IsOptionWord(argument, u"/q")) {
+        if (EqualsIgnoringAsciiCase(argument, u"/q")) {
             options.quiet = true;
-        } else if (IsOptionWord(argument, u"/e")) {
+        } else if (EqualsIgnoringAsciiCase(argument, u"/e")) {
             // The flags change before the path is copied, so a copy that runs out of memory
             // still leaves extract mode selected.
             options.extract = true;
@@ -44,11 +41,11 @@ void ScanArguments(const std::vector<std::u16string>& arguments, LaunchOptions& 
                 ++i;
                 options.extractPath = arguments[i];
             }
-        } else if (IsOptionWord(argument, u"/i")) {
+        } else if (EqualsIgnoringAsciiCase(argument, u"/i")) {
             options.install = false;
             options.info = true;
             return;
-        } else if (IsOptionWord(argument, u"/pi")) {
+        } else if (EqualsIgnoringAsciiCase(argument, u"/pi")) {
             options.install = false;
             options.info = false;
             return;
@@ -90,7 +87,7 @@ void RunSelectedModes(LaunchOptions& options, const LaunchModes& modes) {
 
 std::int32_t LauncherMain(ModuleHandle instance) {
     ModuleInstance = instance;
-    BoxesAreSeen = CurrentPlatform().boxes->UserCanSeeBoxes();
+    BoxesAreSeen = UserCanSeeBoxes(*CurrentPlatform().boxes);
     ParseCommandLine();
     RunSelectedModes(Options, LaunchModes::Real());
     Targets.clear();

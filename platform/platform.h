@@ -44,15 +44,19 @@ class OutputFile {
     virtual std::size_t Write(const void* data, std::size_t size) = 0;
 };
 
-enum class PathState { Missing, Exists, AccessDenied };
+// What an existence test found: nothing there ("file not found" or "path not found"),
+// something, something the test was refused, or a failure that says neither (a volume error).
+enum class PathState { Missing, Exists, AccessDenied, Failed };
 
 enum class ContentCheck { Same, Different, Unreadable };
 
 // What tells one file from another on the same machine, whatever names it has: the volume's
-// serial number and the file's index on that volume.
+// serial number and the file's 128-bit id on that volume. Where the system gives only a 64-bit
+// index, the high half is 0; 64 bits do not tell every file apart on ReFS.
 struct FileIdentity {
-    std::uint32_t volumeSerial = 0;
-    std::uint64_t fileIndex = 0;
+    std::uint64_t volumeSerial = 0;
+    std::uint64_t fileIdLow = 0;
+    std::uint64_t fileIdHigh = 0;
     bool operator==(const FileIdentity&) const = default;
 };
 
@@ -87,15 +91,24 @@ class FileSystem {
     // on failure.
     virtual std::uint32_t GetTempPath(std::uint32_t capacity, char16_t* buffer) = 0;
     virtual std::optional<std::u16string> GetEnvironmentVariable(const char16_t* name) = 0;
-    // Whether a file-system object of that name exists.
+    // Whether a file-system object of that name exists; the last-error value says why a test
+    // failed.
     virtual PathState Probe(const std::u16string& path) = 0;
     // Mode "wb": created or truncated. Null on failure.
     virtual std::unique_ptr<OutputFile> OpenForWriting(const std::u16string& path) = 0;
     // Created only if nothing exists at `path` (no file, directory or link is followed, a
-    // link at the name is never opened through).
-    // Null on failure; `alreadyExists` tells a taken name from other failures.
+    // link at the name is never opened through); with `administratorsOnly`, under a protected
+    // descriptor that lets only SYSTEM and Administrators write it, so that no unelevated process
+    // can open it for writing at any moment. Null on failure; `alreadyExists` tells a taken name
+    // from other failures.
     virtual std::unique_ptr<OutputFile> CreateExclusively(const std::u16string& path,
-                                                          bool& alreadyExists) = 0;
+                                                          bool& alreadyExists,
+                                                          bool administratorsOnly) = 0;
+    // Whether this process is elevated or runs as SYSTEM; false when the system cannot tell.
+    virtual bool RunsPrivileged() = 0;
+    // Whether GetTempPath answers the folder the system keeps for SYSTEM, which only SYSTEM and
+    // administrators can write: for a process running as SYSTEM where GetTempPath2W exists.
+    virtual bool TempPathIsSystems() = 0;
     // GetFullPathNameW into `buffer` of `capacity` characters; answers the length written,
     // or the length needed when it does not fit, or 0 on failure.
     virtual std::uint32_t GetFullPathName(const char16_t* path, std::uint32_t capacity,
@@ -108,8 +121,14 @@ class FileSystem {
     // deleted; the last-error value says why.
     virtual bool DeleteIfSame(const std::u16string& path, const FileIdentity& identity) = 0;
     // Removes whatever entry has the name `path` (a file, or a link itself, never what it
-    // points to); true when nothing is there afterwards. A folder is not removed: false.
+    // points to), read-only or not, freeing the name at once where the system can even while
+    // others have the file open; true when nothing is there afterwards. A folder is not
+    // removed: false.
     virtual bool RemoveEntry(const std::u16string& path) = 0;
+    // Whether two paths name the same entry for the file system: equal once every character is
+    // upper-cased by the system's own table, in every script (on Windows CompareStringOrdinal
+    // ignoring case), without locale or normalisation.
+    virtual bool SameName(const std::u16string& a, const std::u16string& b) = 0;
     // Creates a new file at `path` (never through an existing name or link) and holds it as a
     // HeldLogFile. Null on failure; the last-error value says why.
     virtual std::unique_ptr<HeldLogFile> CreateHeldLog(const std::u16string& path) = 0;
@@ -124,9 +143,12 @@ class MessageBoxes {
     // A box without owner window; answers the button pressed, 0 when it could not be shown.
     virtual std::int32_t Show(const std::u16string& text, const std::u16string& caption,
                               std::uint32_t flags) = 0;
-    // False when no user can see what this process shows, as for a service's process: a box
-    // there waits for an answer that never comes. True when the platform cannot tell.
-    virtual bool UserCanSeeBoxes() = 0;
+    // False when this process's window station is not visible, as a service's is: a box there
+    // waits for an answer that never comes. True when the platform cannot tell.
+    virtual bool StationIsVisible() = 0;
+    // The session this process runs in; nullopt when the platform cannot tell. Leaves the
+    // last-error value as it was.
+    virtual std::optional<std::uint32_t> SessionId() = 0;
 };
 
 struct ProcessEntry {

@@ -28,10 +28,12 @@ constexpr std::int32_t kFilesInUseCapacity = 512;
 
 constexpr std::uint32_t kLogStop = 0x4000;
 constexpr std::int32_t kUiLevelBasicHideCancel = 35;  // progress only, without a Cancel button
+constexpr std::int32_t kUiLevelNone = 2;
 constexpr std::int32_t kInstallLevelDefault = 0;
 constexpr std::int32_t kInstallStateDefault = 5;
 constexpr std::uint32_t kLocaleUserDefault = 0x400;
 
+constexpr ErrorCode kErrorInstallLogFailure = 1622;
 constexpr ErrorCode kRebootInitiated = 1641;
 constexpr ErrorCode kRebootRequired = 3010;
 
@@ -45,6 +47,12 @@ std::int32_t ReportFailure(ErrorCode code) {
     return ShowMessage(kMessageFailure);
 }
 
+ErrorCode Configure(const PatchTarget& record) {
+    return CurrentPlatform().installer->ConfigureProductWithCommandLine(
+        record.productCode.c_str(), kInstallLevelDefault, kInstallStateDefault,
+        record.commandLine.c_str());
+}
+
 void ApplyPatch(PatchTarget& record, const std::u16string& packagePath, InstallerLogs& logs) {
     std::u16string filesInUseText;
     LoadResourceString(ModuleInstance, kFilesInUseText, filesInUseText, kFilesInUseCapacity);
@@ -56,10 +64,18 @@ void ApplyPatch(PatchTarget& record, const std::u16string& packagePath, Installe
     logs.Enable(record);
 
     InstallerService& installer = *CurrentPlatform().installer;
-    const std::int32_t previous = installer.SetInstallerUiLevel(kUiLevelBasicHideCancel, nullptr);
-    const ErrorCode result =
-        installer.ConfigureProductWithCommandLine(record.productCode.c_str(), kInstallLevelDefault,
-                                                  kInstallStateDefault, record.commandLine.c_str());
+    // The basic interface still shows the installer's errors, its files-in-use question and
+    // "another installation is in progress" as boxes: where nobody sees them, the run would wait
+    // for an answer until it is killed. There the installer gets no interface at all.
+    const std::int32_t level = BoxesAreSeen ? kUiLevelBasicHideCancel : kUiLevelNone;
+    const std::int32_t previous = installer.SetInstallerUiLevel(level, nullptr);
+    ErrorCode result = Configure(record);
+    if (result == kErrorInstallLogFailure) {
+        // The installer could not write the log it was given (how it opens a log that this run
+        // holds is not documented): the product is not to go unpatched for its log's sake.
+        logs.Disable();
+        result = Configure(record);
+    }
     logs.Release();
     installer.SetInstallerUiLevel(previous, nullptr);
 

@@ -10,30 +10,40 @@ namespace {
 
 constexpr std::uint32_t kLogVerbose = 0x1000;
 
-// File names compare without regard to case; ASCII and Latin-1 letters cover what a product
-// name usually holds.
-std::u16string FoldedCase(std::u16string text) {
-    for (char16_t& c : text) {
-        if ((c >= u'a' && c <= u'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) c -= 0x20;
-    }
-    return text;
+}  // namespace
+
+bool InstallerLogs::Given(const std::u16string& path) const {
+    FileSystem& files = *CurrentPlatform().files;
+    return std::any_of(given_.begin(), given_.end(),
+                       [&](const std::u16string& given) { return files.SameName(given, path); });
 }
 
-}  // namespace
+bool InstallerLogs::Hold(const std::u16string& path) {
+    FileSystem& files = *CurrentPlatform().files;
+    if (Given(path) || !files.RemoveEntry(path)) return false;
+    held_ = files.CreateHeldLog(path);
+    if (!held_) return false;
+    given_.push_back(path);
+    return true;
+}
 
 void InstallerLogs::Enable(const PatchTarget& record) {
     held_.reset();
-    std::optional<std::u16string> path = InstallerLogPath(record.productName);
-    if (path && std::count(given_.begin(), given_.end(), FoldedCase(*path))) {
-        path = InstallerLogPath(record.productName + u" " + record.productCode);
-        // The same product listed twice: rather no file than the first one's log lost.
-        if (path && std::count(given_.begin(), given_.end(), FoldedCase(*path))) path.reset();
+    // A name that was given before in this run, or that cannot be freed (someone holds the stale
+    // file open without letting it be deleted), gives way to the name with the product code.
+    std::optional<std::u16string> path;
+    for (const std::u16string& name :
+         {record.productName, record.productName + u" " + record.productCode}) {
+        path = InstallerLogPath(name);
+        if (path && Hold(*path)) break;
+        path.reset();
     }
-    FileSystem& files = *CurrentPlatform().files;
-    if (path && files.RemoveEntry(*path)) held_ = files.CreateHeldLog(*path);
-    if (held_) given_.push_back(FoldedCase(*path));
-    CurrentPlatform().installer->EnableInstallerLog(kLogVerbose, held_ ? path->c_str() : nullptr,
-                                                    0);
+    CurrentPlatform().installer->EnableInstallerLog(kLogVerbose, path ? path->c_str() : nullptr, 0);
+}
+
+void InstallerLogs::Disable() {
+    held_.reset();
+    CurrentPlatform().installer->EnableInstallerLog(kLogVerbose, nullptr, 0);
 }
 
 void InstallerLogs::Release() { held_.reset(); }

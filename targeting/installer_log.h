@@ -18,14 +18,22 @@ namespace sp {
 class InstallerLogs {
   public:
     // Prepares the log of `record` and calls EnableInstallerLog with it, or without a file.
-    // The first product of a name gets "<name>.log"; a later one whose log name was already
-    // given in this run gets "<name> <product code>.log", so that no log overwrites another.
+    // The first product of a name gets "<name>.log"; where that name was already given in this
+    // run (compared as the file system compares names), or cannot be freed, the product gets
+    // "<name> <product code>.log", so that no log overwrites another; where that fails too, no
+    // file.
     void Enable(const PatchTarget& record);
+    // Lets go of the held log and tells the installer to log to no file.
+    void Disable();
     // Lets go of the held log; call when the installer has returned.
     void Release();
 
   private:
-    std::vector<std::u16string> given_;  // log paths given out, in one case
+    bool Given(const std::u16string& path) const;
+    // Frees `path`, creates the log there and holds it; false where any of that fails.
+    bool Hold(const std::u16string& path);
+
+    std::vector<std::u16string> given_;  // log paths given out
     std::unique_ptr<HeldLogFile> held_;
 };
 

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 
+#include "platform/ascii_case.h"
 #include "platform/platform.h"
 #include "ui/format.h"
 
@@ -42,20 +43,16 @@ bool IsForbiddenInFileName(char16_t c) {
     return c < 0x20 || std::u16string_view(u"\\/:*?\"<>|").find(c) != std::u16string_view::npos;
 }
 
-char16_t FoldedAscii(char16_t c) { return c >= u'a' && c <= u'z' ? c - u'a' + u'A' : c; }
-
 bool IsDeviceStem(std::u16string_view stem) {
     // Windows strips spaces at the end of a name's first part before it looks for a device.
     while (!stem.empty() && stem.back() == u' ') stem.remove_suffix(1);
-    std::u16string folded(stem);
-    std::transform(folded.begin(), folded.end(), folded.begin(), FoldedAscii);
     for (std::u16string_view device : {u"CON", u"PRN", u"AUX", u"NUL", u"CONIN$", u"CONOUT$"})
-        if (folded == device) return true;
-    if (folded.size() != 4 ||
-        (folded.compare(0, 3, u"COM") != 0 && folded.compare(0, 3, u"LPT") != 0))
+        if (EqualsIgnoringAsciiCase(stem, device)) return true;
+    if (stem.size() != 4 || (!EqualsIgnoringAsciiCase(stem.substr(0, 3), u"COM") &&
+                             !EqualsIgnoringAsciiCase(stem.substr(0, 3), u"LPT")))
         return false;
     // COM0 to COM9 and LPT0 to LPT9, and with a superscript 1, 2 or 3.
-    const char16_t digit = folded[3];
+    const char16_t digit = stem[3];
     return (digit >= u'0' && digit <= u'9') || digit == u'\u00B9' || digit == u'\u00B2' ||
            digit == u'\u00B3';
 }

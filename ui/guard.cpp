@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "launcher/process_state.h"
+#include "platform/ascii_case.h"
 #include "platform/platform.h"
 #include "ui/catalog.h"
 #include "ui/format.h"
@@ -19,17 +20,6 @@ namespace {
 constexpr std::int32_t kLoadCapacity = 512;
 constexpr std::uint32_t kCaptionError = 311;
 constexpr std::uint32_t kRunningPrompt = 321;
-
-// Case-insensitive for ASCII letters only. Executable names of the watched applications are
-// ASCII, and the core must not depend on the platform's locale tables for this.
-char16_t FoldAscii(char16_t c) {
-    return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c;
-}
-
-bool EqualsIgnoringAsciiCase(const std::u16string& a, const std::u16string& b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
-                      [](char16_t x, char16_t y) { return FoldAscii(x) == FoldAscii(y); });
-}
 
 void CopyName(char16_t (&destination)[512], const char16_t* name) {
     std::u16string_view text = name;
@@ -69,6 +59,7 @@ bool IsProcessRunning(const std::u16string& executableName) {
     if (!CurrentPlatform().processes->Snapshot(entries)) return true;
     for (const ProcessEntry& entry : entries) {
         if (entry.processId == 0) continue;  // the idle process, never an application
+        // The watched names are ASCII: no locale's table may decide what matches them.
         if (EqualsIgnoringAsciiCase(entry.exeFile, executableName)) return true;
     }
     return false;

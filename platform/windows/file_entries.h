@@ -13,6 +13,10 @@ namespace sp::win32 {
 
 std::optional<FileIdentity> IdentityOf(HANDLE file);
 
+// FileSystem::SameName: the file system's own comparison, every script folded by the system's
+// upper-case table, no locale.
+bool SameName(const char16_t* a, const char16_t* b);
+
 // FileSystem::RemoveEntry, CreateHeldLog and DeleteIfSame, on Win32.
 bool RemoveEntry(const std::u16string& path);
 std::unique_ptr<HeldLogFile> CreateHeldLog(const std::u16string& path);

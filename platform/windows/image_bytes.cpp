@@ -4,8 +4,9 @@
 #include <cstdint>
 #include <cstring>
 #include <optional>
-#include <vector>
+#include <string>
 
+#include "platform/windows/grown_text.h"
 #include "platform/windows/system_function.h"
 
 namespace sp::win32 {
@@ -53,15 +54,10 @@ std::optional<ULONGLONG> ResourceFileOffset(const char* image, const char* data,
     return std::nullopt;
 }
 
-std::vector<wchar_t> OwnFileName() {
-    std::vector<wchar_t> name(MAX_PATH);
-    for (;;) {
-        const DWORD length =
-            ::GetModuleFileNameW(nullptr, name.data(), static_cast<DWORD>(name.size()));
-        if (length == 0) return {};
-        if (length < name.size()) return name;
-        name.resize(name.size() * 2);  // cut short: the name did not fit
-    }
+std::optional<std::wstring> OwnFileName() {
+    return GrownText<std::wstring>([](wchar_t* buffer, DWORD capacity) {
+        return ::GetModuleFileNameW(nullptr, buffer, capacity);
+    });
 }
 
 // A mapping of `file` as an image that is not to run, where the system knows that kind
@@ -95,11 +91,11 @@ bool IsImageFile(HANDLE file, const char* image) {
 // rename or delete the file meanwhile, but not write it. Execute access is what an image
 // mapping of it asks for.
 HANDLE OpenImageFile(const char* image) {
-    const std::vector<wchar_t> name = OwnFileName();
-    if (name.empty()) return INVALID_HANDLE_VALUE;
-    HANDLE file =
-        ::CreateFileW(name.data(), GENERIC_READ | FILE_EXECUTE, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const std::optional<std::wstring> name = OwnFileName();
+    if (!name) return INVALID_HANDLE_VALUE;
+    HANDLE file = ::CreateFileW(name->c_str(), GENERIC_READ | FILE_EXECUTE,
+                                FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE || IsImageFile(file, image)) return file;
     ::CloseHandle(file);
     return INVALID_HANDLE_VALUE;

@@ -70,12 +70,19 @@ MsiLibrary& Library() {
     return library;
 }
 
-// The library if usable; otherwise null, with the thread's last error set to why it is not.
-const MsiLibrary* Usable() {
+// `call` with the library where it is usable; otherwise `unusable`, with the thread's last error
+// set to why the library is not.
+template <typename Result, typename Call>
+Result WithLibrary(Result unusable, Call call) {
     const MsiLibrary& library = Library();
-    if (library.loadError == 0) return &library;
+    if (library.loadError == 0) return call(library);
     SetLastError(library.loadError);
-    return nullptr;
+    return unusable;
+}
+
+template <typename Call>
+ErrorCode WithLibrary(Call call) {
+    return WithLibrary<ErrorCode>(Library().loadError, call);
 }
 
 }  // namespace
@@ -83,77 +90,76 @@ const MsiLibrary* Usable() {
 ErrorCode MsiInstallerService::OpenSummaryInfo(InstallerHandle database,
                                                const char16_t* packagePath,
                                                std::uint32_t updateCount, InstallerHandle& handle) {
-    const MsiLibrary* msi = Usable();
-    if (msi == nullptr) return Library().loadError;
-    MsiHandle opened = 0;
-    UINT result = msi->getSummaryInformation(database, Wide(packagePath), updateCount, &opened);
-    if (result == ERROR_SUCCESS) handle = opened;
-    return result;
+    return WithLibrary([&](const MsiLibrary& msi) {
+        MsiHandle opened = 0;
+        const UINT result =
+            msi.getSummaryInformation(database, Wide(packagePath), updateCount, &opened);
+        if (result == ERROR_SUCCESS) handle = opened;
+        return result;
+    });
 }
 
 ErrorCode MsiInstallerService::GetSummaryProperty(InstallerHandle handle, std::uint32_t property,
                                                   std::uint32_t& dataType,
                                                   std::int32_t& integerValue, FileTime& fileTime,
                                                   char16_t* buffer, std::uint32_t& length) {
-    const MsiLibrary* msi = Usable();
-    if (msi == nullptr) return Library().loadError;
-    UINT type = dataType;
-    INT integer = integerValue;
-    FILETIME time{fileTime.low, fileTime.high};
-    DWORD count = length;
-    UINT result =
-        msi->summaryInfoGetProperty(handle, property, &type, &integer, &time, Wide(buffer), &count);
-    dataType = type;
-    integerValue = integer;
-    fileTime = FileTime{time.dwLowDateTime, time.dwHighDateTime};
-    length = count;
-    return result;
+    return WithLibrary([&](const MsiLibrary& msi) {
+        UINT type = dataType;
+        INT integer = integerValue;
+        FILETIME time{fileTime.low, fileTime.high};
+        DWORD count = length;
+        const UINT result = msi.summaryInfoGetProperty(handle, property, &type, &integer, &time,
+                                                       Wide(buffer), &count);
+        dataType = type;
+        integerValue = integer;
+        fileTime = FileTime{time.dwLowDateTime, time.dwHighDateTime};
+        length = count;
+        return result;
+    });
 }
 
 ErrorCode MsiInstallerService::CloseInstallerHandle(InstallerHandle handle) {
-    const MsiLibrary* msi = Usable();
-    if (msi == nullptr) return Library().loadError;
-    return msi->closeHandle(handle);
+    return WithLibrary([&](const MsiLibrary& msi) { return msi.closeHandle(handle); });
 }
 
 std::int32_t MsiInstallerService::QueryProductState(const char16_t* productCode) {
-    const MsiLibrary* msi = Usable();
-    if (msi == nullptr) return kInstallStateInvalidArgument;
-    return msi->queryProductState(Wide(productCode));
+    return WithLibrary<std::int32_t>(kInstallStateInvalidArgument, [&](const MsiLibrary& msi) {
+        return msi.queryProductState(Wide(productCode));
+    });
 }
 
 ErrorCode MsiInstallerService::GetProductProperty(const char16_t* productCode,
                                                   const char16_t* property, char16_t* buffer,
                                                   std::uint32_t& length) {
-    const MsiLibrary* msi = Usable();
-    if (msi == nullptr) return Library().loadError;
-    DWORD count = length;
-    UINT result = msi->getProductInfo(Wide(productCode), Wide(property), Wide(buffer), &count);
-    length = count;
-    return result;
+    return WithLibrary([&](const MsiLibrary& msi) {
+        DWORD count = length;
+        const UINT result =
+            msi.getProductInfo(Wide(productCode), Wide(property), Wide(buffer), &count);
+        length = count;
+        return result;
+    });
 }
 
 ErrorCode MsiInstallerService::EnableInstallerLog(std::uint32_t mode, const char16_t* logPath,
                                                   std::uint32_t attributes) {
-    const MsiLibrary* msi = Usable();
-    if (msi == nullptr) return Library().loadError;
-    return msi->enableLog(mode, Wide(logPath), attributes);
+    return WithLibrary(
+        [&](const MsiLibrary& msi) { return msi.enableLog(mode, Wide(logPath), attributes); });
 }
 
 std::int32_t MsiInstallerService::SetInstallerUiLevel(std::int32_t level, void* windowHandle) {
-    const MsiLibrary* msi = Usable();
-    if (msi == nullptr) return kUiLevelNoChange;
-    return msi->setInternalUi(level, static_cast<HWND*>(windowHandle));
+    return WithLibrary<std::int32_t>(kUiLevelNoChange, [&](const MsiLibrary& msi) {
+        return msi.setInternalUi(level, static_cast<HWND*>(windowHandle));
+    });
 }
 
 ErrorCode MsiInstallerService::ConfigureProductWithCommandLine(const char16_t* productCode,
                                                                std::int32_t installLevel,
                                                                std::int32_t installState,
                                                                const char16_t* commandLine) {
-    const MsiLibrary* msi = Usable();
-    if (msi == nullptr) return Library().loadError;
-    return msi->configureProductEx(Wide(productCode), installLevel, installState,
-                                   Wide(commandLine));
+    return WithLibrary([&](const MsiLibrary& msi) {
+        return msi.configureProductEx(Wide(productCode), installLevel, installState,
+                                      Wide(commandLine));
+    });
 }
 
 }  // namespace sp::win32

@@ -9,8 +9,10 @@
 
 #include "platform/platform.h"
 #include "platform/windows/file_entries.h"
+#include "platform/windows/grown_text.h"
 #include "platform/windows/image_bytes.h"
 #include "platform/windows/msi_installer.h"
+#include "platform/windows/process_rights.h"
 #include "platform/windows/string_table.h"
 #include "platform/windows/system_function.h"
 #include "platform/windows/wide.h"
@@ -138,42 +140,41 @@ class Win32HeldFile : public HeldFile {
 
 using GetTempPath2Fn = DWORD(WINAPI*)(DWORD, LPWSTR);
 
+// Looked up: older systems (and Wine 8) do not have it.
+GetTempPath2Fn TempPath2() {
+    static const auto getTempPath2 = Kernel32Function<GetTempPath2Fn>("GetTempPath2W");
+    return getTempPath2;
+}
+
 class Win32FileSystem : public FileSystem {
   public:
     std::uint32_t GetTempPath(std::uint32_t capacity, char16_t* buffer) override {
-        // Looked up: older systems (and Wine 8) do not have it.
-        static const auto getTempPath2 = Kernel32Function<GetTempPath2Fn>("GetTempPath2W");
-        if (getTempPath2 != nullptr) return getTempPath2(capacity, Wide(buffer));
+        if (const auto getTempPath2 = TempPath2()) return getTempPath2(capacity, Wide(buffer));
         return ::GetTempPathW(capacity, Wide(buffer));
     }
 
     std::optional<std::u16string> GetEnvironmentVariable(const char16_t* name) override {
-        std::u16string value(256, u'\0');
-        for (;;) {
-            SetLastError(ERROR_SUCCESS);
-            DWORD length = ::GetEnvironmentVariableW(Wide(name), Wide(value.data()),
-                                                     static_cast<DWORD>(value.size()));
-            if (length == 0) {
-                if (GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
-                return std::u16string();
-            }
-            if (length < value.size()) {
-                value.resize(length);
-                return value;
-            }
-            value.resize(length);  // the size needed, terminator included
-        }
+        ::SetLastError(ERROR_SUCCESS);
+        auto value = GrownText<std::u16string>([&](char16_t* buffer, DWORD capacity) {
+            return ::GetEnvironmentVariableW(Wide(name), Wide(buffer), capacity);
+        });
+        // An empty value also answers 0, without an error.
+        if (!value && ::GetLastError() != ERROR_ENVVAR_NOT_FOUND) return std::u16string();
+        return value;
     }
 
     PathState Probe(const std::u16string& path) override {
         if (::GetFileAttributesW(Wide(path)) != INVALID_FILE_ATTRIBUTES) return PathState::Exists;
         switch (GetLastError()) {
+            case ERROR_FILE_NOT_FOUND:
+            case ERROR_PATH_NOT_FOUND:
+                return PathState::Missing;
             case ERROR_ACCESS_DENIED:
                 return PathState::AccessDenied;
             case ERROR_SHARING_VIOLATION:  // something is there, held open exclusively
                 return PathState::Exists;
             default:
-                return PathState::Missing;
+                return PathState::Failed;
         }
     }
 
@@ -185,14 +186,21 @@ class Win32FileSystem : public FileSystem {
         return std::make_unique<Win32OutputFile>(handle);
     }
 
-    std::unique_ptr<OutputFile> CreateExclusively(const std::u16string& path,
-                                                  bool& alreadyExists) override {
+    std::unique_ptr<OutputFile> CreateExclusively(const std::u16string& path, bool& alreadyExists,
+                                                  bool administratorsOnly) override {
         alreadyExists = false;
+        SECURITY_ATTRIBUTES attributes{sizeof(attributes), nullptr, FALSE};
+        ProtectedDescriptor descriptor;
+        if (administratorsOnly) {
+            descriptor = AdministratorsOnlyDescriptor();
+            if (!descriptor) return nullptr;  // never a package others could write instead
+            attributes.lpSecurityDescriptor = descriptor.get();
+        }
         // CREATE_NEW fails on any existing name, a link or a directory included, so nothing
         // another user placed there is ever written through.
-        HANDLE handle =
-            ::CreateFileW(Wide(path), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        HANDLE handle = ::CreateFileW(
+            Wide(path), GENERIC_WRITE, 0, administratorsOnly ? &attributes : nullptr, CREATE_NEW,
+            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
         if (handle == INVALID_HANDLE_VALUE) {
             DWORD error = GetLastError();
             alreadyExists = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
@@ -201,23 +209,19 @@ class Win32FileSystem : public FileSystem {
         return std::make_unique<Win32OutputFile>(handle);
     }
 
+    bool RunsPrivileged() override { return win32::RunsPrivileged(); }
+
+    bool TempPathIsSystems() override { return RunsAsSystem() && TempPath2() != nullptr; }
+
     std::uint32_t GetFullPathName(const char16_t* path, std::uint32_t capacity,
                                   char16_t* buffer) override {
         return ::GetFullPathNameW(Wide(path), capacity, Wide(buffer), nullptr);
     }
 
     std::optional<std::u16string> GetShortPathName(const std::u16string& path) override {
-        std::u16string shortPath(MAX_PATH, u'\0');
-        for (;;) {
-            const DWORD length = ::GetShortPathNameW(Wide(path), Wide(shortPath.data()),
-                                                     static_cast<DWORD>(shortPath.size()));
-            if (length == 0) return std::nullopt;
-            if (length < shortPath.size()) {
-                shortPath.resize(length);
-                return shortPath;
-            }
-            shortPath.resize(length);  // the size needed, terminator included
-        }
+        return GrownText<std::u16string>([&](char16_t* buffer, DWORD capacity) {
+            return ::GetShortPathNameW(Wide(path), Wide(buffer), capacity);
+        });
     }
 
     bool DeleteIfSame(const std::u16string& path, const FileIdentity& identity) override {
@@ -225,6 +229,10 @@ class Win32FileSystem : public FileSystem {
     }
 
     bool RemoveEntry(const std::u16string& path) override { return win32::RemoveEntry(path); }
+
+    bool SameName(const std::u16string& a, const std::u16string& b) override {
+        return win32::SameName(a.c_str(), b.c_str());
+    }
 
     std::unique_ptr<HeldLogFile> CreateHeldLog(const std::u16string& path) override {
         return win32::CreateHeldLog(path);
@@ -248,7 +256,8 @@ class Win32MessageBoxes : public MessageBoxes {
         if (messageBox == nullptr) return 0;  // as MessageBoxW answers a box it cannot show
         return messageBox(nullptr, Wide(text), Wide(caption), flags);
     }
-    bool UserCanSeeBoxes() override { return ProcessWindowStationIsVisible(); }
+    bool StationIsVisible() override { return ProcessWindowStationIsVisible(); }
+    std::optional<std::uint32_t> SessionId() override { return ProcessSessionId(); }
 };
 
 class Win32ProcessList : public ProcessList {

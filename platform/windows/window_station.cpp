@@ -32,4 +32,13 @@ bool ProcessWindowStationIsVisible() {
     return visible;
 }
 
+std::optional<std::uint32_t> ProcessSessionId() {
+    const DWORD error = ::GetLastError();
+    DWORD session = 0;
+    const bool known = ::ProcessIdToSessionId(::GetCurrentProcessId(), &session) != 0;
+    ::SetLastError(error);
+    if (!known) return std::nullopt;
+    return session;
+}
+
 }  // namespace sp::win32

@@ -12,7 +12,7 @@ import subprocess
 import pytest
 
 import harness
-from test_hostile import changes, run_install, snapshot, temp_relative
+from test_hostile import changes, rename_product, run_install, snapshot, temp_relative
 from test_install import INSTALLED, OTHER_CODE, PRODUCT, UPGRADE, installed_target, log_name
 from test_install_standin import message
 from test_messages import SOURCE_DIR
@@ -70,7 +70,7 @@ def test_dangling_link_at_the_log_name_creates_nothing(machine, servicepack_exe,
     assert log.is_symlink() or log.is_file()
 
 
-def test_folder_of_the_log_name_leaves_the_product_patched_without_a_log_file(
+def test_folder_of_the_log_name_gives_way_to_the_product_codes_log(
         machine, servicepack_exe, summary_probe, sample_package):
     folder = machine.default_temp() / log_name(PRODUCT)
     folder.mkdir()
@@ -80,7 +80,10 @@ def test_folder_of_the_log_name_leaves_the_product_patched_without_a_log_file(
     assert run_install(machine, servicepack_exe, 1) == [message(301, PRODUCT)]
 
     assert patched(machine, summary_probe, sample_package)
-    assert changes(before, snapshot(machine)) == {"added": [], "removed": [], "changed": []}
+    log = f"{PRODUCT} {SAMPLE_CODE}.log"
+    assert changes(before, snapshot(machine)) == {
+        "added": [temp_relative(machine, log)], "removed": [], "changed": []}
+    assert SAMPLE_CODE in log_lines(machine.default_temp() / log)
 
 
 # Names that are no file names, and one name twice -----------------------------------------
@@ -137,6 +140,59 @@ def test_two_products_of_one_name_get_a_log_each(machine, twin_msi, servicepack_
         lines = log_lines(log)
         assert re.search(rf"ProductCode = {re.escape(code)}", lines), log.name
         assert not re.search(rf"ProductCode = {re.escape(other)}", lines), log.name
+
+
+def test_a_read_only_stale_log_is_replaced_by_the_runs_own(machine, servicepack_exe,
+                                                          summary_probe, sample_package):
+    # Anyone can leave a read-only log in a shared temporary folder; it must not silence every
+    # later run's log and keep saying what it says.
+    log = machine.default_temp() / log_name(PRODUCT)
+    log.write_bytes(b"planted: the last run failed\r\n")
+    log.chmod(0o444)
+
+    assert run_install(machine, servicepack_exe, 1) == [message(301, PRODUCT)]
+
+    assert patched(machine, summary_probe, sample_package)
+    lines = log_lines(log)
+    assert "planted" not in lines
+    assert SAMPLE_CODE in lines
+
+
+def test_case_twins_beyond_latin_keep_a_log_each(machine, twin_msi, servicepack_exe,
+                                                 summary_probe, sample_package):
+    # Cyrillic names that differ only in case are one file name to the file system: the
+    # second product's log must not take the first one's place.
+    machine.install_msi(twin_msi)
+    names = {OTHER_CODE: "КОРВЕЙН", SAMPLE_CODE: "корвейн"}
+    for code, name in names.items():
+        rename_product(machine, code, name)
+    temp = machine.default_temp()
+
+    # The twin comes first in the package's template: its log keeps the plain name.
+    shown = run_install(machine, servicepack_exe, 2)
+
+    assert shown == [message(301, names[OTHER_CODE]), message(301, names[SAMPLE_CODE])]
+    logs = {OTHER_CODE: temp / "КОРВЕЙН.log", SAMPLE_CODE: temp / f"корвейн {SAMPLE_CODE}.log"}
+    assert sorted(p.name for p in temp.glob("*.log")) == sorted(p.name for p in logs.values())
+    for code, log in logs.items():
+        assert re.search(rf"ProductCode = {re.escape(code)}", log_lines(log)), log.name
+
+
+# TMP as typed -----------------------------------------------------------------------------
+
+def test_tmp_with_a_trailing_space_patches_the_product(machine, servicepack_exe, summary_probe,
+                                                       sample_package):
+    # `set TMP=C:\Deploy\Temp & servicepack.exe` keeps the space before the '&'. Windows drops
+    # it when it resolves the folder's name, but not inside "C:\Deploy\Temp \MSP1".
+    folder = machine.c_path(r"C:\Deploy\Temp")
+    folder.mkdir(parents=True)
+
+    shown = run_install(machine, servicepack_exe, 1, env={"TMP": "C:\\Deploy\\Temp "})
+
+    assert shown == [message(301, PRODUCT)]
+    assert patched(machine, summary_probe, sample_package)
+    # The package lay in that folder and is gone; the installer's log is there too.
+    assert [p.name for p in folder.iterdir()] == [log_name(PRODUCT)]
 
 
 # A ';' in the temporary folder's path ------------------------------------------------------

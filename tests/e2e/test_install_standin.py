@@ -307,3 +307,22 @@ def test_the_standin_replaces_msi_dll_in_this_prefix_only(standin, wine_template
     assert ours == Path(os.environ["SERVICEPACK_STANDIN_MSI"]).read_bytes()
     # Copies of the prefix share system32 with the template through hard links.
     assert (wine_template / "drive_c" / "windows" / "system32" / "msi.dll").read_bytes() != ours
+
+
+def test_a_log_failure_is_configured_once_more_without_a_log(standin, servicepack_exe,
+                                                             sample_package):
+    # 1622: the installer could not write the log it was given. The product is configured
+    # once more with logging off, and that second result decides the box.
+    product = Product(CODES[0], "Corvane Draftmill")
+    write_script(standin, [product], results=[1622, 0])
+
+    run = run_install(standin, servicepack_exe, 1)
+
+    assert run.boxes == [message(301, product.name)]
+    package, rest = split_record(standin, run.calls)
+    log = f"{temp_folder(standin)}{product.name}.log"
+    calls = patch_calls(product, package, log, sample_package.read_bytes())
+    configured = calls[2:4]  # the configure call and the package the installer opened
+    assert rest == (discovery_calls([product.code], [product]) + calls[:4] +
+                    ["MsiEnableLogW|4096|(null)|0"] + configured + calls[4:] + [LOG_OFF])
+    assert not standin.c_path(package).exists()

@@ -16,6 +16,7 @@ from __future__ import annotations
 import harness
 from test_extract import temp_files
 from test_install import ENGLISH, INSTALLED, PRODUCT, UPGRADE, installed_target, log_name
+from test_install_standin import CODES, UI_LEVEL, Product, write_script
 from test_messages import App
 
 WSF_VISIBLE = 1
@@ -78,3 +79,18 @@ def test_information_mode_shows_no_box(prefix, servicepack_exe):
     unseen = prefix.run_unseen(servicepack_exe, "/i", timeout=60)
     assert unseen.exit_code == 0, unseen.output
     assert unseen.boxes == []
+
+
+def test_the_installer_gets_no_interface_of_its_own_there(standin, servicepack_exe):
+    # Its basic interface (35) would show the installer's own error and files-in-use boxes,
+    # which wait there for nobody: the installer gets none (2). On the desktop it gets 35,
+    # as every run of test_install_standin.py shows.
+    product = Product(CODES[0], "Corvane Draftmill")
+    write_script(standin, [product], results=[1603])
+
+    unseen = standin.run_unseen(servicepack_exe, lc_all=ENGLISH, timeout=60, native_msi=True)
+
+    assert unseen.exit_code == 0, unseen.output
+    assert unseen.boxes == []
+    levels = [c for c in standin.standin_calls() if c.startswith("MsiSetInternalUI|")]
+    assert levels == ["MsiSetInternalUI|2|(null)", f"MsiSetInternalUI|{UI_LEVEL}|(null)"]

@@ -2,6 +2,7 @@
 // was asked, in order, and answers what the test scripted.
 #pragma once
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -40,6 +41,26 @@ inline std::string Narrow(const std::u16string& s) {
     std::string out;
     for (char16_t c : s) out += c < 0x80 ? static_cast<char>(c) : '?';
     return out;
+}
+
+// The upper case of `c` in the file system's table for the scripts the tests use: ASCII,
+// Latin-1, Latin Extended-A, Greek and Cyrillic. Like that table it holds only mappings that go
+// both ways, so dotless i, long s, final sigma and the micro sign keep their own forms.
+inline char16_t FileSystemUpper(char16_t c) {
+    const bool odd = (c & 1) != 0;
+    if ((c >= u'a' && c <= u'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) return c - 0x20;
+    if (c == 0xFF) return 0x178;
+    if (((c >= 0x100 && c <= 0x137) || (c >= 0x14A && c <= 0x177)) && odd && c != 0x131)
+        return c - 1;
+    if (((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E)) && !odd) return c - 1;
+    if (c >= 0x3B1 && c <= 0x3CB && c != 0x3C2) return c - 0x20;
+    if (c == 0x3AC) return 0x386;
+    if (c >= 0x3AD && c <= 0x3AF) return c - 0x25;
+    if (c == 0x3CC) return 0x38C;
+    if (c == 0x3CD || c == 0x3CE) return c - 0x3F;
+    if (c >= 0x430 && c <= 0x44F) return c - 0x20;
+    if (c >= 0x450 && c <= 0x45F) return c - 0x50;
+    return c;
 }
 
 class FakeInstaller : public InstallerService {
@@ -275,6 +296,13 @@ class FakeFileSystem : public FileSystem {
     std::map<std::u16string, std::u16string> environment;
     std::set<std::u16string> directories = {u"C:\\users\\me\\Temp\\", u"\\", u"."};
     std::set<std::u16string> deniedPaths;
+    std::map<std::u16string, ErrorCode> failingPaths;  // existence tests failing with that code
+    // Who the process runs as, and the descriptor each exclusive creation asked for.
+    bool privileged = false;
+    bool runsAsSystemWithItsOwnTemp = false;
+    std::map<std::u16string, bool> createdAdministratorsOnly;
+    bool RunsPrivileged() override { return privileged; }
+    bool TempPathIsSystems() override { return runsAsSystemWithItsOwnTemp; }
     std::set<std::u16string> readOnlyPaths;  // opening these for writing fails
     std::map<std::u16string, std::string> files;
     std::size_t diskRoom = static_cast<std::size_t>(-1);
@@ -304,6 +332,10 @@ class FakeFileSystem : public FileSystem {
             SetFakeLastError(kFakeAccessDenied);
             return PathState::AccessDenied;
         }
+        if (auto failing = failingPaths.find(path); failing != failingPaths.end()) {
+            SetFakeLastError(failing->second);
+            return PathState::Failed;
+        }
         if (exists(path) || directories.count(path + u"\\")) return PathState::Exists;
         SetFakeLastError(folderExists(path) ? kFakeFileNotFound : kFakePathNotFound);
         return PathState::Missing;
@@ -318,9 +350,10 @@ class FakeFileSystem : public FileSystem {
         return newFile(target);
     }
 
-    std::unique_ptr<OutputFile> CreateExclusively(const std::u16string& path,
-                                                  bool& alreadyExists) override {
+    std::unique_ptr<OutputFile> CreateExclusively(const std::u16string& path, bool& alreadyExists,
+                                                  bool administratorsOnly) override {
         calls.push_back("CreateExclusively(" + Narrow(path) + ")");
+        createdAdministratorsOnly[path] = administratorsOnly;
         alreadyExists = exists(path) || plantedAtCreate.count(path);
         if (alreadyExists) {
             SetFakeLastError(kFakeFileExists);
@@ -342,8 +375,7 @@ class FakeFileSystem : public FileSystem {
             SetFakeLastError(kFakeInvalidName);
             return 0;
         }
-        std::u16string full =
-            (p.size() > 1 && p[1] == u':') || p[0] == u'\\' ? p : currentDirectory + p;
+        std::u16string full = FullPath(p);
         if (full.size() + 1 > capacity) return static_cast<std::uint32_t>(full.size() + 1);
         std::memcpy(buffer, full.c_str(), (full.size() + 1) * sizeof(char16_t));
         return static_cast<std::uint32_t>(full.size());
@@ -379,13 +411,20 @@ class FakeFileSystem : public FileSystem {
         return true;
     }
 
+    bool SameName(const std::u16string& a, const std::u16string& b) override {
+        return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char16_t x, char16_t y) {
+            return FileSystemUpper(x) == FileSystemUpper(y);
+        });
+    }
+
     bool RemoveEntry(const std::u16string& path) override {
         calls.push_back("RemoveEntry(" + Narrow(path) + ")");
         if (directories.count(path) || directories.count(path + u"\\")) {
             SetFakeLastError(kFakeAccessDenied);
             return false;
         }
-        if (held.count(path) || heldLogs.count(path)) {
+        // Open elsewhere without sharing deletion: the name cannot be freed.
+        if (held.count(path) || heldLogs.count(path) || openForWritingElsewhere.count(path)) {
             SetFakeLastError(kFakeSharingViolation);
             return false;
         }
@@ -427,15 +466,18 @@ class FakeFileSystem : public FileSystem {
     }
     FileIdentity IdentityOf(const std::u16string& path) const {
         auto it = identities.find(path);
-        return FileIdentity{0x5E41, it == identities.end() ? 0 : it->second};
+        auto high = identityHighs.find(path);
+        return FileIdentity{0x5E41, it == identities.end() ? 0 : it->second,
+                            high == identityHighs.end() ? 0 : high->second};
     }
 
     // Names that something else takes between the existence test and the creation.
     std::set<std::u16string> plantedAtCreate;
     // Links planted at a name, by what they point to; a link makes the name exist.
     std::map<std::u16string, std::u16string> links;
-    std::map<std::u16string, std::u16string> shortNames;  // long path -> short path
-    std::map<std::u16string, std::uint64_t> identities;   // the file index of each file
+    std::map<std::u16string, std::u16string> shortNames;    // long path -> short path
+    std::map<std::u16string, std::uint64_t> identities;     // the file index of each file
+    std::map<std::u16string, std::uint64_t> identityHighs;  // the high half of a 128-bit id
     // What someone does between the release of the package and its deletion.
     std::function<void(const std::u16string&)> beforeDelete;
     std::set<std::u16string> heldLogs;  // log files created and held by the run
@@ -447,6 +489,24 @@ class FakeFileSystem : public FileSystem {
     bool readFails = false;              // a held file's content cannot be read
 
   private:
+    // As Windows resolves a name: relative to the current directory, a drive-relative one
+    // ("D:x") to that drive's root unless it is the current drive, spaces and dots at the end
+    // of the last part dropped.
+    std::u16string FullPath(std::u16string p) const {
+        const bool drive = p.size() > 1 && p[1] == u':';
+        if (drive && (p.size() == 2 || (p[2] != u'\\' && p[2] != u'/'))) {
+            p = (p[0] == currentDirectory[0] ? currentDirectory : p.substr(0, 2) + u"\\") +
+                p.substr(2);
+        } else if (!drive && p[0] != u'\\') {
+            p = currentDirectory + p;
+        }
+        const std::size_t last = p.find_last_of(u"\\/") + 1;
+        const std::u16string_view part = std::u16string_view(p).substr(last);
+        if (part != u"." && part != u"..") {
+            while (p.size() > last && (p.back() == u' ' || p.back() == u'.')) p.pop_back();
+        }
+        return p;
+    }
     bool exists(const std::u16string& path) const {
         return files.count(path) || directories.count(path) || links.count(path);
     }
@@ -525,13 +585,16 @@ class FakeBoxes : public MessageBoxes {
         return 1;
     }
 
-    // What the platform answers about the window station; how often it was asked.
+    // What the platform answers about the window station and the session (Wine's processes
+    // run in session 1); how often the station was asked.
     bool userCanSee = true;
     int userCanSeeQueries = 0;
-    bool UserCanSeeBoxes() override {
+    std::optional<std::uint32_t> session = 1;
+    bool StationIsVisible() override {
         ++userCanSeeQueries;
         return userCanSee;
     }
+    std::optional<std::uint32_t> SessionId() override { return session; }
 
   private:
     std::size_t next_ = 0;

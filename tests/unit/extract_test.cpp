@@ -73,6 +73,104 @@ TEST_F(ExtractTest, TemporaryDirectoryChoice) {
     }
 }
 
+// TMP is resolved as Windows resolves a name before it is tested and before a name is made in
+// it, so that the package lies in the folder that was tested.
+TEST_F(ExtractTest, TmpIsResolvedBeforeItIsTestedAndUsed) {
+    struct Case {
+        const char* name;
+        std::u16string tmp;
+        std::u16string folder;  // what Windows makes of it
+    };
+    const Case cases[] = {
+        {"TrailingSpace", u"D:\\Deploy\\Temp ", u"D:\\Deploy\\Temp"},
+        {"TrailingDotsAndSpaces", u"D:\\Deploy\\Temp. .", u"D:\\Deploy\\Temp"},
+        {"Relative", u"temp", u"C:\\work\\temp"},
+        {"CurrentDrive", u"C:", u"C:\\work\\"},
+        {"OtherDrive", u"D:Temp", u"D:\\Temp"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakePlatform fresh;
+        SetTemporaryNameCounter(1);
+        fresh.files.environment[u"TMP"] = c.tmp;
+        fresh.files.directories.insert(c.folder);
+        std::u16string path;
+        EXPECT_TRUE(ExtractPatchPackage(path));
+        const std::u16string separator = c.folder.back() == u'\\' ? u"" : u"\\";
+        EXPECT_EQ(Narrow(path), Narrow(c.folder + separator + u"MSP1"));
+        EXPECT_EQ(fresh.files.calls.at(0), "GetTempPath");
+        EXPECT_EQ(fresh.files.calls.at(1), "GetFullPathName(" + Narrow(c.tmp) + ")");
+        EXPECT_EQ(fresh.files.calls.at(2), "Probe(" + Narrow(c.folder) + ")");
+    }
+}
+
+// Only "not found" sends the rule on to the next folder: a TMP whose test is refused or fails
+// otherwise is still the folder, and a failure to write there is the extraction's.
+TEST_F(ExtractTest, OnlyAFolderThatIsNotFoundIsPassedOver) {
+    constexpr ErrorCode kNotReady = 21;
+    for (int variant = 0; variant < 3; ++variant) {
+        SCOPED_TRACE(variant);
+        FakePlatform fresh;
+        SetTemporaryNameCounter(1);
+        fresh.files.environment[u"TMP"] = u"D:\\t";
+        if (variant == 0) fresh.files.deniedPaths.insert(u"D:\\t");
+        if (variant == 1) fresh.files.failingPaths[u"D:\\t"] = kNotReady;
+        std::u16string path;
+        const bool written = ExtractPatchPackage(path);
+        if (variant == 2) {  // not found: the system's temporary directory
+            EXPECT_TRUE(written);
+            EXPECT_EQ(Narrow(path), "C:\\users\\me\\Temp\\MSP1");
+            continue;
+        }
+        // The folder cannot be written here: the extraction fails with the write's own code.
+        EXPECT_FALSE(written);
+        EXPECT_EQ(Narrow(path), "D:\\t\\MSP1");
+        EXPECT_EQ(fresh.thread.lastError, fakes::kFakePathNotFound);
+        EXPECT_TRUE(fresh.files.files.empty());
+    }
+}
+
+// SYSTEM's package goes to the folder the system keeps for it (where its logs go), whatever TMP
+// says; any other process keeps the TMP rule, and so does SYSTEM where that folder is missing.
+TEST_F(ExtractTest, SystemsPackageGoesToItsOwnFolder) {
+    struct Case {
+        bool system;
+        bool systemTempThere;
+        std::string expected;
+    };
+    const Case cases[] = {{true, true, "C:\\Windows\\SystemTemp\\MSP1"},
+                          {false, true, "C:\\Windows\\Temp\\MSP1"},
+                          {true, false, "C:\\Windows\\Temp\\MSP1"}};
+    for (const Case& c : cases) {
+        FakePlatform fresh;
+        SetTemporaryNameCounter(1);
+        fresh.files.tempPath = u"C:\\Windows\\SystemTemp\\";
+        if (c.systemTempThere) fresh.files.directories.insert(fresh.files.tempPath);
+        fresh.files.environment[u"TMP"] = u"C:\\Windows\\Temp";
+        fresh.files.directories.insert(u"C:\\Windows\\Temp");
+        fresh.files.runsAsSystemWithItsOwnTemp = c.system;
+        std::u16string path;
+        EXPECT_TRUE(ExtractPatchPackage(path));
+        EXPECT_EQ(Narrow(path), c.expected);
+    }
+}
+
+// An elevated or SYSTEM run's temporary package is created for SYSTEM and Administrators to
+// write, no one else; an unprivileged run's, and a file the user named, ask for no descriptor.
+TEST_F(ExtractTest, APrivilegedRunsPackageIsWritableByAdministratorsOnly) {
+    for (bool privileged : {false, true}) {
+        FakePlatform fresh;
+        SetTemporaryNameCounter(1);
+        fresh.files.privileged = privileged;
+        std::u16string path;
+        EXPECT_TRUE(ExtractPatchPackage(path));
+        EXPECT_EQ(fresh.files.createdAdministratorsOnly.at(path), privileged);
+        std::u16string chosen = u"C:\\users\\me\\Temp\\copy.msp";
+        EXPECT_TRUE(ExtractPatchPackage(chosen));
+        EXPECT_EQ(fresh.files.createdAdministratorsOnly.count(chosen), 0u);
+    }
+}
+
 TEST_F(ExtractTest, SkipsExistingAndAccessDeniedCandidates) {
     platform.files.files[kSystemTemp + u"MSP1"] = "someone else's";
     platform.files.deniedPaths.insert(kSystemTemp + u"MSP2");

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -340,14 +341,19 @@ TEST_F(InstallTest, UnseenPromptStopsTheRunAsCancelWithoutAnyBox) {
     }
 }
 
-// With no watched application running, an unseen run is a quiet run.
-TEST_F(InstallTest, UnseenRunMakesTheQuietRunsCallsAndShowsNothing) {
+// With no watched application running, an unseen run is a quiet run, except that the installer
+// gets no interface of its own (level 2) instead of its basic one (35), whose error and
+// files-in-use boxes would wait there for nobody.
+TEST_F(InstallTest, UnseenRunMakesTheQuietRunsCallsWithoutTheInstallersInterface) {
     Options.quiet = true;
     Product(u"{A}", u"Alpha", u"1.0.0.0");
     Product(u"{B}", u"Beta", u"0.1.0.0");
     EXPECT_TRUE(InstallPatch());
-    const std::vector<std::string> quiet = InstallCalls();
+    std::vector<std::string> quiet = InstallCalls();
     const std::size_t quietCount = fake.installer.calls.size();
+    ASSERT_EQ(std::count(quiet.begin(), quiet.end(), "SetInstallerUiLevel(35)"), 1);
+    std::replace(quiet.begin(), quiet.end(), std::string("SetInstallerUiLevel(35)"),
+                 std::string("SetInstallerUiLevel(2)"));
 
     Reset();
     Options.quiet = false;
@@ -459,6 +465,7 @@ TEST_F(InstallTest, AQuoteInTheFilesInUseTextIsDoubled) {
 
 TEST_F(InstallTest, ARelativeTemporaryDirectoryStillNamesThePackageAbsolutely) {
     MovePackageTo(u"rel", u"C:\\work\\rel\\MSP1");
+    fake.files.directories.insert(u"C:\\work\\rel");  // where Windows resolves "rel"
     Product(u"{A}", u"Alpha", u"1.0.0.0");
     EXPECT_TRUE(InstallPatch());
     EXPECT_EQ(Narrow(Targets.at(0).commandLine).rfind("PATCH=\"C:\\work\\rel\\MSP1\" ", 0), 0u);
@@ -549,30 +556,109 @@ TEST_F(InstallTest, TheLogIsMadeAfreshAndHeldUntilTheInstallerReturns) {
     EXPECT_EQ(Shown(), std::vector<std::string>{"301: service pack Alpha"});
 }
 
-TEST_F(InstallTest, ALogThatCannotBeMadeSafeIsNoFileAndTheProductIsStillPatched) {
+// A log name that cannot be freed or made afresh gives way to the name with the product code;
+// where that fails too, the installer logs to no file. The product is patched either way.
+TEST_F(InstallTest, ALogNameThatCannotBeMadeSafeGivesWayToTheProductCodesName) {
+    const std::u16string kCodeLog = u"C:\\users\\me\\Temp\\Alpha {A}.log";
     struct Case {
         const char* name;
-        std::function<void(InstallTest&)> arrange;
+        std::function<void(fakes::FakeFileSystem&, const std::u16string&)> block;
     };
     const Case cases[] = {
-        {"FolderOfThatName", [](InstallTest& t) { t.fake.files.directories.insert(kAlphaLog); }},
+        {"FolderOfThatName",
+         [](fakes::FakeFileSystem& f, const std::u16string& p) { f.directories.insert(p); }},
         {"TakenBetweenRemovalAndCreation",
-         [](InstallTest& t) { t.fake.files.plantedAtCreate.insert(kAlphaLog); }},
-        {"NameHeldByAnother", [](InstallTest& t) { t.fake.files.held.insert(kAlphaLog); }},
+         [](fakes::FakeFileSystem& f, const std::u16string& p) { f.plantedAtCreate.insert(p); }},
+        {"NameHeldByAnother",
+         [](fakes::FakeFileSystem& f, const std::u16string& p) { f.held.insert(p); }},
+        // A viewer that keeps the stale log open without letting it be deleted.
+        {"StaleLogOpenElsewhere",
+         [](fakes::FakeFileSystem& f, const std::u16string& p) {
+             f.files[p] = "stale";
+             f.openForWritingElsewhere.insert(p);
+         }},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+        for (bool codeNameBlocked : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (codeNameBlocked ? ", both names" : ""));
+            Reset();
+            fake.files = fakes::FakeFileSystem{};
+            Product(u"{A}", u"Alpha", u"1.0.0.0");
+            c.block(fake.files, kAlphaLog);
+            if (codeNameBlocked) c.block(fake.files, kCodeLog);
+            EXPECT_TRUE(InstallPatch());
+            EXPECT_EQ(InstallCalls().at(0),
+                      codeNameBlocked
+                          ? "EnableInstallerLog(4096,null,0)"
+                          : "EnableInstallerLog(4096,C:\\users\\me\\Temp\\Alpha {A}.log,0)");
+            EXPECT_EQ(InstallCalls().size(), 5u);
+            EXPECT_EQ(Shown(), std::vector<std::string>{"301: service pack Alpha"});
+            if (!codeNameBlocked) {
+                EXPECT_EQ(fake.files.files.at(kCodeLog), "");  // made afresh
+            }
+        }
+    }
+}
+
+// Log names compare as the file system compares names, in every script: case twins in
+// Cyrillic, Greek and Polish get a log each, and letters that only look alike do not count.
+TEST_F(InstallTest, LogNamesOfCaseTwinsInEveryScriptDoNotMeet) {
+    struct Case {
+        std::u16string first, second;
+        bool twins;
+    };
+    const Case cases[] = {
+        {u"корвейн", u"КОРВЕЙН", true},
+        {u"ёжик", u"ЁЖИК", true},
+        {u"ωμέγα ς", u"ΩΜΈΓΑ ς", true},
+        {u"łódź", u"ŁÓDŹ", true},
+        {u"Ærø", u"æRØ", true},
+        {u"ıris", u"Iris", false},  // dotless i
+        {u"σ", u"ς", false},
+        {u"straße", u"STRASSE", false},
+        {u"Kelvin", u"\u212Aelvin", false},  // the Kelvin sign is no K to the file system
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Narrow(c.first) + (c.twins ? " twins" : " apart"));
         Reset();
-        Product(u"{A}", u"Alpha", u"1.0.0.0");
-        c.arrange(*this);
+        Product(u"{A}", c.first, u"1.0.0.0");
+        Product(u"{B}", c.second, u"1.0.0.0");
+        std::vector<std::u16string> logs;
+        fake.installer.onEnableLog = [&](const char16_t* path) {
+            if (path) logs.emplace_back(path);
+        };
         EXPECT_TRUE(InstallPatch());
-        EXPECT_EQ(InstallCalls().at(0), "EnableInstallerLog(4096,null,0)");
-        EXPECT_EQ(InstallCalls().size(), 5u);
-        EXPECT_EQ(Shown(), std::vector<std::string>{"301: service pack Alpha"});
-        EXPECT_EQ(fake.files.files.count(kAlphaLog), 0u);
-        fake.files.held.clear();
-        fake.files.plantedAtCreate.clear();
-        fake.files.directories.erase(kAlphaLog);
+        const std::u16string temp = u"C:\\users\\me\\Temp\\";
+        EXPECT_EQ(logs, (std::vector<std::u16string>{
+                            temp + c.first + u".log",
+                            temp + c.second + (c.twins ? u" {B}" : u"") + u".log"}));
+    }
+}
+
+// The installer answers 1622 when it cannot write the log it was given: the product is
+// configured once more with logging off, and that result decides the report.
+TEST_F(InstallTest, ALogFailureIsConfiguredOnceMoreWithoutALog) {
+    struct Case {
+        std::vector<ErrorCode> results;
+        std::string shown;
+    };
+    const Case cases[] = {{{1622, 0}, "301: service pack Alpha"},
+                          {{1622, 1603}, "300: service pack 1603"},
+                          {{1622, 1622}, "300: service pack 1622"}};
+    for (const Case& c : cases) {
+        fake.installer = fakes::FakeInstaller{};
+        Reset();
+        fake.installer.configureResults = c.results;
+        Product(u"{A}", u"Alpha", u"1.0.0.0");
+        EXPECT_TRUE(InstallPatch());
+        const std::string configure = "ConfigureProductWithCommandLine({A},0,5," + kPatch + ")";
+        EXPECT_EQ(InstallCalls(),
+                  (std::vector<std::string>{
+                      "EnableInstallerLog(4096,C:\\users\\me\\Temp\\Alpha.log,0)",
+                      "SetInstallerUiLevel(35)", configure, "EnableInstallerLog(4096,null,0)",
+                      configure, "SetInstallerUiLevel(5)", "EnableInstallerLog(16384,null,0)"}));
+        EXPECT_EQ(Shown(), std::vector<std::string>{c.shown});
+        EXPECT_TRUE(fake.files.heldLogs.empty());
     }
 }
 
@@ -612,6 +698,13 @@ TEST_F(InstallTest, OnlyTheHeldPackageIsDeleted) {
              t.fake.files.links[kPackage] = u"C:\\Windows\\win.ini";
          },
          "link"},
+        // On ReFS two files can share the 64-bit index; the 128-bit id tells them apart.
+        {"AnotherFileWithTheSame64BitIndex",
+         [](InstallTest& t) {
+             t.fake.files.files[kPackage] = "someone else's file";
+             t.fake.files.identityHighs[kPackage] = 1;
+         },
+         "someone else's file"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

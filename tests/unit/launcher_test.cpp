@@ -340,6 +340,26 @@ TEST_F(LauncherMainTest, WhereNobodySeesTheBoxesNoModeShowsOne) {
     }
 }
 
+// Session 0 is nobody's desktop, whatever its window station says; any other session, or one
+// the system cannot tell, is as visible as its station.
+TEST_F(LauncherMainTest, SessionZeroIsUnseenWhateverItsStationReports) {
+    struct Case {
+        std::optional<std::uint32_t> session;
+        bool stationVisible;
+        bool seen;
+    };
+    const Case cases[] = {{0, true, false},  {0, false, false},          {1, true, true},
+                          {1, false, false}, {std::nullopt, true, true}, {2, true, true}};
+    for (const Case& c : cases) {
+        FakePlatform local;
+        local.commandLine.arguments = std::vector<std::u16string>{u"servicepack.exe", u"/pi"};
+        local.boxes.session = c.session;
+        local.boxes.userCanSee = c.stationVisible;
+        LauncherMain(&moduleToken);
+        EXPECT_EQ(BoxesAreSeen, c.seen) << c.session.value_or(99) << " " << c.stationVisible;
+    }
+}
+
 // The watched application stops the unseen run as Cancel would: user exit, nothing configured,
 // the package left. Where the boxes are seen, the same run prompts.
 TEST_F(LauncherMainTest, WhereNobodySeesThePromptTheRunStopsAsOnCancel) {

@@ -481,7 +481,8 @@ class Prefix:
         return started
 
     def run_unseen(self, program, *args: str, cwd: str | None = None,
-                   lc_all: str | None = None, timeout: float = 30.0) -> UnseenRun:
+                   lc_all: str | None = None, timeout: float = 30.0,
+                   native_msi: bool = False) -> UnseenRun:
         """Runs `program` to its end on a new window station that no user is shown, as a
         service's programs run, and gives every box that appeared there (boxes() never
         sees them). The program is started directly: under Wine a grandchild would be back
@@ -490,7 +491,7 @@ class Prefix:
             [to_windows(program) if Path(str(program)).is_absolute() else str(program), *args])
         command = [str(self.tools_dir / "stationrun.exe"), "--cwd", cwd or DEFAULT_CWD,
                    "--timeout", str(int(timeout * 1000)), "--cmdline", line]
-        done = self.wine(*command, timeout=timeout + 30, lc_all=lc_all)
+        done = self.wine(*command, timeout=timeout + 30, lc_all=lc_all, native_msi=native_msi)
         return _parse_unseen_output(done.stdout.decode("utf-8", errors="replace"))
 
     # Message boxes ---------------------------------------------------------------------
