@@ -22,11 +22,11 @@ import tempfile
 import time
 from pathlib import Path
 
-HERE = Path(__file__).resolve().parent
-sys.path.insert(0, str(HERE / "wine"))
+import harness
+import rc_strings
 
-import harness  # noqa: E402
-import rc_strings  # noqa: E402
+HERE = Path(__file__).resolve().parent
+
 
 SCREEN = "640x360"
 PRODUCT = "Corvane Sample"
@@ -84,8 +84,8 @@ def main(argv=None) -> int:
     args = parser.parse_args(argv)
 
     args.build = args.build.resolve()  # programs start inside the prefix, not here
-    tools = args.build / "tools" / "wine"
-    ui_probe = args.build / "tools" / "probes" / "ui_probe.exe"
+    tools = args.build / "tests" / "support" / "wine"
+    ui_probe = args.build / "tests" / "support" / "probes" / "ui_probe.exe"
     servicepack = args.build / "servicepack.exe"
     for needed in (tools / "runner.exe", tools / "boxhelper.exe", ui_probe, servicepack):
         if not needed.exists():

@@ -104,7 +104,7 @@ def test_product_with_a_device_name_gets_a_log_file(prefix, servicepack_exe, sum
 @pytest.fixture(scope="session")
 def twin_msi(run_dir):
     """A second product named like the sample, with a code the sample package also lists."""
-    source = (SOURCE_DIR / "tools" / "wine" / "sample_product.wxs").read_text(encoding="utf-8")
+    source = harness.SAMPLE_PRODUCT_WXS.read_text(encoding="utf-8")
     replacements = {SAMPLE_CODE: OTHER_CODE,
                     "{8E4C2B19-5A73-4D6F-B1E8-2C9A7F3D0E64}": "{2B4D6F81-A3C5-4E79-8B1D-3F5A7C9E0B24}",
                     "{6A1F0C3B-2D4E-4B5A-9C8D-7E6F5A4B3C21}": "{4C6E8A02-B4D6-4F8A-9C2E-5A7C9E1B3D46}",

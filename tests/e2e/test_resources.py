@@ -5,12 +5,13 @@ Needs no Wine: it reads SERVICEPACK_EXE, SERVICEPACK_PACKAGE and SERVICEPACK_SOU
 
 import os
 import struct
-import sys
 import xml.etree.ElementTree as ET
 from dataclasses import dataclass
 
 import pefile
 import pytest
+
+import rc_script
 
 EXE = os.environ.get("SERVICEPACK_EXE")
 PACKAGE = os.environ.get("SERVICEPACK_PACKAGE")
@@ -19,8 +20,6 @@ if not (EXE and PACKAGE and SOURCE_DIR):
     pytest.skip("SERVICEPACK_EXE, SERVICEPACK_PACKAGE and SERVICEPACK_SOURCE_DIR are needed",
                 allow_module_level=True)
 
-sys.path.insert(0, os.path.join(SOURCE_DIR, "tools"))
-import rc_script  # noqa: E402
 
 RT_ICON = pefile.RESOURCE_TYPE["RT_ICON"]
 RT_STRING = pefile.RESOURCE_TYPE["RT_STRING"]

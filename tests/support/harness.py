@@ -33,6 +33,8 @@ from pathlib import Path, PureWindowsPath
 SHARED_READ_ONLY = ("drive_c/windows/system32", "drive_c/windows/syswow64",
                     "drive_c/windows/winsxs")
 
+# The sample product the installer tests install and patch (built with wixl).
+SAMPLE_PRODUCT_WXS = Path(__file__).resolve().parent / "wine" / "sample_product.wxs"
 DEFAULT_TIMEOUT = 60.0
 DEFAULT_CWD = "C:\\"
 SERVER_LINGER = 15  # seconds a prefix's wineserver outlives its last program

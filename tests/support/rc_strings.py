@@ -6,12 +6,10 @@ captions on top.
 
 from __future__ import annotations
 
-import sys
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[1]))
 
-import rc_script  # noqa: E402
+import rc_script
 
 # The file of each language that the tests look at, by locale.
 LOCALE_FILES = {

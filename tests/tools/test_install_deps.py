@@ -23,7 +23,7 @@ def generated_locales() -> set[str]:
 
 def test_every_locale_the_tests_and_tools_name_is_generated():
     sources = [*ROOT.glob("tests/e2e/*.py"), *ROOT.glob("tools/*.py"), *ROOT.glob("tools/*.sh"),
-               *ROOT.glob("tools/wine/*.py")]
+               *ROOT.glob("tests/support/*.py")]
     named = {m.group(1) for path in sources
              for m in LOCALE_NAME.finditer(path.read_text(encoding="utf-8"))}
     assert "ja_JP" in named  # the scan itself finds what is there

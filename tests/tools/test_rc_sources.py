@@ -8,16 +8,15 @@ themselves."""
 import os
 import re
 import struct
-import sys
 
 import pytest
 
+import make_icon
+import rc_script
+
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 RESOURCES = os.path.join(ROOT, "resources")
-sys.path.insert(0, os.path.join(ROOT, "tools"))
 
-import make_icon  # noqa: E402
-import rc_script  # noqa: E402
 
 # File tag -> (language id, LANGUAGE statement).
 LANGUAGES = {
