@@ -539,8 +539,9 @@ class Prefix:
         done = self._boxhelper(*args, timeout=timeout)
         if done.returncode not in (0, 1):
             raise HarnessError(f"boxhelper {' '.join(args)} failed: {_exit_report(done)}")
+        # Not splitlines(): a box text may hold U+0085 or U+2028, which are no line ends.
         boxes = [Box(**json.loads(line)) for line in
-                 done.stdout.decode("utf-8").splitlines() if line.strip()]
+                 done.stdout.decode("utf-8").split("\n") if line.strip()]
         return done.returncode, boxes
 
     @staticmethod
