@@ -90,21 +90,6 @@ def test_a_command_that_hangs_is_reported_with_what_the_prefix_was_running(prefi
     assert "sleeper.exe" in report.partition("\n")[2]
 
 
-def test_a_box_that_never_appears_is_reported_with_the_desktop_of_the_boot(prefix, tools_dir):
-    # A box on a desktop that has replaced the booted one is out of the helper's sight: the
-    # report tells the two apart by their explorer.exe's pid.
-    sleeper = prefix.start(tools_dir / "sleeper.exe", r"C:\never", "30")
-    try:
-        with pytest.raises(harness.HarnessError) as raised:
-            prefix.wait_box(pid=sleeper.pid, timeout=1)
-    finally:
-        sleeper.kill()
-    report = str(raised.value)
-    booted = prefix._booted_desktop
-    assert len(booted) == 1 and f"explorer.exe after the boot: {booted}" in report
-    assert any(line.startswith(booted[0] + " ") for line in report.splitlines())
-
-
 def test_a_boot_that_does_not_end_is_done_again(wine_template, run_dir, tools_dir, monkeypatch,
                                                 capsys):
     # The first helper never answers, as when Wine's boot of the prefix never ends.

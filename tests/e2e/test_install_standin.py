@@ -234,28 +234,6 @@ def test_accepted_versions_walk(standin, servicepack_exe, sample_package, case):
     assert standin.c_path(package).exists() == (not completed)
 
 
-@pytest.mark.parametrize("name,log_name", [
-    ("..\\..\\escape", ".._.._escape.log"),
-    ('a/b:c*d?e"f<g>h|i\x01\x1fj', "a_b_c_d_e_f_g_h_i__j.log"),
-    ("N" * 250, None),  # no room in the 260 characters: logging without a file
-])
-def test_log_name_stays_in_the_temporary_folder(standin, servicepack_exe, sample_package, name,
-                                                log_name):
-    # The same name twice: the first is patched (its log is named), the second is at a version
-    # the patch does not accept, and its report shows the name as registered.
-    patched = Product(CODES[0], name)
-    other = Product(CODES[1], name, version="9.9.9.9")
-    write_script(standin, [patched, other])
-
-    run = run_install(standin, servicepack_exe, 2)
-
-    assert run.boxes == [message(301, name), message(308, name)]
-    package, rest = split_record(standin, run.calls)
-    log = f"{temp_folder(standin)}{log_name}" if log_name else None
-    assert rest == (discovery_calls([patched.code, other.code], [patched, other]) +
-                    patch_calls(patched, package, log, sample_package.read_bytes()) + [LOG_OFF])
-
-
 def test_unreadable_summary_stops_before_discovery(standin, servicepack_exe):
     write_script(standin, [Product(CODES[0], "Corvane Draftmill")], extra=["summaryopen 1627"])
 
@@ -266,10 +244,3 @@ def test_unreadable_summary_stops_before_discovery(standin, servicepack_exe):
     package, rest = split_record(standin, run.calls, opens_succeed=False)
     assert rest == []
     assert standin.c_path(package).exists()
-
-
-def test_the_standin_replaces_msi_dll_in_this_prefix_only(standin, wine_template):
-    ours = (standin.drive_c / "windows" / "system32" / "msi.dll").read_bytes()
-    assert ours == Path(os.environ["SERVICEPACK_STANDIN_MSI"]).read_bytes()
-    # Copies of the prefix share system32 with the template through hard links.
-    assert (wine_template / "drive_c" / "windows" / "system32" / "msi.dll").read_bytes() != ours

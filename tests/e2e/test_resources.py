@@ -96,24 +96,6 @@ def test_resource_set_is_exactly_the_expected_one(resources):
     assert len(resources) == len({(r.type, r.name, r.lang) for r in resources})
 
 
-def test_package_resource_is_the_package_byte_for_byte(resources):
-    (msp,) = find(resources, "MSP", "IDR_MSP")
-    data = read_bytes(PACKAGE)
-    assert len(msp.data) == len(data)
-    assert msp.data == data
-    assert msp.data[:8] == bytes.fromhex("D0CF11E0A1B11AE1")
-
-
-def test_big_package_is_embedded_unchanged():
-    big_exe = os.environ.get("SERVICEPACK_BIG_EXE")
-    big_package = os.environ.get("SERVICEPACK_BIG_PACKAGE")
-    if not (big_exe and big_package):
-        pytest.skip("no big variant configured")
-    (msp,) = find(read_resources(big_exe), "MSP", "IDR_MSP", 1046)
-    assert len(msp.data) == 24_629_248
-    assert msp.data == read_bytes(big_package)
-
-
 @pytest.mark.parametrize("which", ["SERVICEPACK_EXE", "SERVICEPACK_BIG_EXE"])
 def test_sections_are_page_aligned_in_the_file(which):
     # Otherwise Wine reads the whole image, package and all, into memory at every start.

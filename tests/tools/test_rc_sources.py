@@ -233,15 +233,6 @@ def test_resource_script_orders_languages_before_string_tables():
     assert "VERSIONINFO" not in text
 
 
-def test_manifest_requests_highest_available_without_ui_access():
-    import xml.etree.ElementTree as ET
-
-    root = ET.fromstring(read("servicepack.manifest"))
-    found = [el.attrib for el in root.iter()
-             if el.tag.endswith("}requestedExecutionLevel")]
-    assert found == [{"level": "highestAvailable", "uiAccess": "false"}]
-
-
 def test_metadata_text_is_eight_crlf_lines_in_key_order():
     raw = read("metadata.txt")
     assert all(b < 0x80 for b in raw)
