@@ -6,6 +6,8 @@ find_program(SERVICEPACK_WINDRES NAMES ${CMAKE_RC_COMPILER} x86_64-w64-mingw32-w
              REQUIRED)
 set(SERVICEPACK_CHECK_TOOL ${PROJECT_SOURCE_DIR}/tools/check_package.py
     CACHE INTERNAL "The build check that refuses a package install mode could never use")
+set(SERVICEPACK_OVERRIDE_CHECK ${CMAKE_CURRENT_LIST_DIR}/check_library_overrides.cmake
+    CACHE INTERNAL "Fails when a link map shows the C++ library's own throwers linked")
 option(SERVICEPACK_ALLOW_BAD_PACKAGE
        "Build the executable even when the package check finds problems" OFF)
 
@@ -64,9 +66,15 @@ function(servicepack_add_exe TARGET PACKAGE)
                            DEPENDS "${_package}")
 
     add_executable(${TARGET} WIN32 ${SERVICEPACK_MAIN_SOURCE} "${_rc_object}")
-    target_link_libraries(${TARGET} PRIVATE servicepack_win32)
+    target_link_libraries(${TARGET} PRIVATE servicepack_win32 servicepack_library_throws)
     target_link_options(${TARGET} PRIVATE -Wl,--file-alignment=${_exe_FILE_ALIGNMENT})
     set_target_properties(${TARGET} PROPERTIES OUTPUT_NAME ${TARGET})
+    # The size rests on overriding parts of the C++ library that it offers no hook for: a
+    # toolchain that stops honouring the override fails the build instead of growing it.
+    add_custom_command(TARGET ${TARGET} POST_BUILD
+                       COMMAND "${CMAKE_COMMAND}" "-DMAP=${CMAKE_CURRENT_BINARY_DIR}/${TARGET}.map"
+                               -P "${SERVICEPACK_OVERRIDE_CHECK}"
+                       VERBATIM)
 
     set(_stamp "${CMAKE_CURRENT_BINARY_DIR}/${TARGET}.package-checked")
     set(_allow "")
