@@ -34,7 +34,7 @@ ERROR = 4316
 PROMPT_ID = 321
 # Tables no Linux locale reaches under Wine, chosen through the thread locale instead.
 THREAD_LOCALES = {"es_ES.UTF-8": 1034}
-ALL_LOCALES = [loc for loc in rc_strings.LOCALE_FILES if loc != "nl_NL.UTF-8"]
+ALL_LOCALES = [loc for loc in rc_strings.LOCALE_LANGUAGES if loc != "nl_NL.UTF-8"]
 MANIFEST = HERE.parent / "resources" / "servicepack.manifest"
 PROBE_COPY = r"C:\probe\ui_probe.exe"
 

@@ -11,18 +11,14 @@ from __future__ import annotations
 
 import dataclasses
 import functools
-import os
 import re
 import time
-from pathlib import Path
 
 import pytest
 
 import rc_strings
 from rc_strings import IDOK
 
-SOURCE_DIR = Path(os.environ.get("SERVICEPACK_SOURCE_DIR", Path(__file__).resolve().parents[2]))
-EN = rc_strings.read_string_table(SOURCE_DIR / "resources" / "strings_en.rc")
 UPGRADE = "15.0.205.0"
 ACCEPTED = "15.0.106.0"
 UI_LEVEL = 7  # the level before the run: each product's change must be undone to it
@@ -40,6 +36,10 @@ class Product:
 
 
 @functools.cache
+def english() -> dict[int, str]:
+    return rc_strings.table("en_US.UTF-8")
+
+
 def fnv1a64(data: bytes) -> str:
     value = 0xCBF29CE484222325
     for byte in data:
@@ -123,7 +123,7 @@ def discovery_calls(codes: list[str], products: list[Product]) -> list[str]:
 
 
 def patch_calls(product: Product, package: str, log: str | None, package_bytes: bytes):
-    command_line = f'PATCH="{package}" REBOOTPROMPT=S FILESINUSETEXT="{EN[320]}"'
+    command_line = f'PATCH="{package}" REBOOTPROMPT=S FILESINUSETEXT="{english()[320]}"'
     return [f"MsiEnableLogW|4096|{log or '(null)'}|0",
             "MsiSetInternalUI|35|(null)",
             f"MsiConfigureProductExW|{product.code}|0|5|{command_line}",
@@ -134,7 +134,7 @@ def patch_calls(product: Product, package: str, log: str | None, package_bytes: 
 
 
 def message(message_id: int, product: str = "", error: int = 0) -> tuple[str, str]:
-    return rc_strings.expected_message(EN, message_id, product, error)
+    return rc_strings.expected_message(english(), message_id, product, error)
 
 
 @pytest.mark.parametrize("result,report", [(1603, 300), (1642, 300), (3010, 301), (1641, 301)])

@@ -25,8 +25,7 @@ SOURCE_DIR = Path(os.environ.get("SERVICEPACK_SOURCE_DIR", Path(__file__).resolv
 
 
 def table(locale: str) -> dict[int, str]:
-    return rc_strings.read_string_table(
-        SOURCE_DIR / "resources" / rc_strings.LOCALE_FILES[locale])
+    return rc_strings.table(locale)
 
 
 def probe_answer(started) -> str:
@@ -163,7 +162,7 @@ TABLE_LANGUAGES = {
 
 @pytest.mark.parametrize("script,language", sorted(TABLE_LANGUAGES.items()))
 def test_every_table_shows_its_own_text(ui_prefix, ui_probe, script, language):
-    strings = rc_strings.read_string_table(SOURCE_DIR / "resources" / script)
+    strings = rc_strings.string_tables(os.environ["SERVICEPACK_EXE"])[language]
     for message_id in (300, 308):
         started = ui_prefix.start(ui_probe, "--thread-locale", str(language), "message",
                                   str(message_id), str(ERROR), PRODUCT, lc_all="en_US.UTF-8")

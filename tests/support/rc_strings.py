@@ -1,67 +1,69 @@
-"""Reads the string tables of the resource scripts, and formats catalog texts like wsprintfW.
+"""The texts the tests expect in message boxes: the string tables compiled into the
+executable, read with pefile, and the catalog's captions and inserts.
 
-The parsing of the scripts is rc_script's; this adds the catalog's inserts and
-captions on top.
+That the compiled tables hold what the resource scripts say is tests/e2e/test_resources.py's
+to show; the tests that read boxes compare them with what the executable carries.
 """
 
 from __future__ import annotations
 
-from pathlib import Path
+import ctypes
+import functools
+import os
+import re
 
+import pefile
 
-import rc_script
-
-# The file of each language that the tests look at, by locale.
-LOCALE_FILES = {
-    "en_US.UTF-8": "strings_en.rc",
-    "de_DE.UTF-8": "strings_de.rc",
-    "ja_JP.UTF-8": "strings_ja.rc",
-    "ru_RU.UTF-8": "strings_ru.rc",
-    "zh_CN.UTF-8": "strings_zh-CN.rc",
-    "zh_TW.UTF-8": "strings_zh-TW.rc",
-    "cs_CZ.UTF-8": "strings_cs.rc",
-    "es_ES.UTF-8": "strings_es.rc",
-    "fr_FR.UTF-8": "strings_fr.rc",
-    "hu_HU.UTF-8": "strings_hu.rc",
-    "it_IT.UTF-8": "strings_it.rc",
-    "ko_KR.UTF-8": "strings_ko.rc",
-    "pl_PL.UTF-8": "strings_pl.rc",
-    "pt_BR.UTF-8": "strings_pt-BR.rc",
+# The language of the table Wine picks for each locale the tests run programs under.
+LOCALE_LANGUAGES = {
+    "en_US.UTF-8": 1033,
+    "de_DE.UTF-8": 1031,
+    "ja_JP.UTF-8": 1041,
+    "ru_RU.UTF-8": 1049,
+    "zh_CN.UTF-8": 2052,
+    "zh_TW.UTF-8": 1028,
+    "cs_CZ.UTF-8": 1029,
+    "es_ES.UTF-8": 1034,
+    "fr_FR.UTF-8": 1036,
+    "hu_HU.UTF-8": 1038,
+    "it_IT.UTF-8": 1040,
+    "ko_KR.UTF-8": 1042,
+    "pl_PL.UTF-8": 1045,
+    "pt_BR.UTF-8": 1046,
     # No table of its own: the English one serves.
-    "nl_NL.UTF-8": "strings_en.rc",
+    "nl_NL.UTF-8": 1033,
 }
 
 
-def read_string_table(path: Path) -> dict[int, str]:
-    """The entries of the one STRINGTABLE in `path`, by id."""
-    tables = rc_script.parse_rc_string_tables(Path(path).read_text(encoding="utf-8-sig"))
-    if len(tables) != 1:
-        raise ValueError(f"{path}: {len(tables)} string tables, expected one")
-    return tables[0].entries
+@functools.cache
+def string_tables(exe: str) -> dict[int, dict[int, str]]:
+    """{language: {entry id: text}} of an executable's string tables."""
+    image = pefile.PE(exe, fast_load=True)
+    image.parse_data_directories([pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_RESOURCE"]])
+    tables: dict[int, dict[int, str]] = {}
+    for kind in image.DIRECTORY_ENTRY_RESOURCE.entries:
+        if kind.id != pefile.RESOURCE_TYPE["RT_STRING"]:
+            continue
+        # Each block holds sixteen entries; pefile decodes one but merges the languages.
+        for block in kind.directory.entries:
+            for language in block.directory.entries:
+                at = language.data.struct
+                pefile.parse_strings(image.get_data(at.OffsetToData, at.Size),
+                                     (block.id - 1) * 16, tables.setdefault(language.id, {}))
+    return tables
 
 
-def wsprintf(text: str, *inserts) -> str:
-    """%s and %d (a 32-bit value printed signed) with the inserts in order; %% is a '%'."""
-    out = []
-    pending = list(inserts)
-    i = 0
-    while i < len(text):
-        if text[i] == "%" and i + 1 < len(text):
-            kind = text[i + 1]
-            if kind == "%":
-                out.append("%")
-            elif kind == "s":
-                out.append(str(pending.pop(0)))
-            elif kind == "d":
-                value = int(pending.pop(0)) & 0xFFFFFFFF
-                out.append(str(value - (1 << 32) if value & 0x80000000 else value))
-            else:
-                raise ValueError(f"unexpected placeholder %{kind} in {text!r}")
-            i += 2
-        else:
-            out.append(text[i])
-            i += 1
-    return "".join(out)
+def table(locale: str, exe: str | None = None) -> dict[int, str]:
+    """The table a program shows under `locale`: servicepack.exe's unless `exe` is given."""
+    return string_tables(exe or os.environ["SERVICEPACK_EXE"])[LOCALE_LANGUAGES[locale]]
+
+
+def formatted(text: str, *inserts) -> str:
+    """%s and %d filled in order as the program's formatter does; a number prints as a signed
+    32-bit value, and a text may leave out trailing inserts."""
+    used = len(re.findall(r"%[sd]", text))
+    values = tuple(ctypes.c_int32(v).value if isinstance(v, int) else v for v in inserts)
+    return text % values[:used]
 
 
 SERVICE_PACK = "service pack"
@@ -85,9 +87,9 @@ def expected_message(table: dict[int, str], message_id: int, product: str,
                      error: int) -> tuple[str, str]:
     """Caption and text of a catalogued message box."""
     caption_id, inserts = CATALOG[message_id]
-    return table[caption_id], wsprintf(table[message_id], *inserts(product, error))
+    return table[caption_id], formatted(table[message_id], *inserts(product, error))
 
 
 def expected_prompt(table: dict[int, str], exe: str) -> tuple[str, str]:
     """Caption and text of the running-application prompt for a watched executable."""
-    return table[311], wsprintf(table[321], WATCHED[exe], "")
+    return table[311], formatted(table[321], WATCHED[exe], "")
