@@ -36,8 +36,9 @@ std::u16string GetProductVersionString(const std::u16string& productCode) {
     return ReadProductProperty(productCode, u"VersionString");
 }
 
-// The language slot is handed in but left alone: discovery keeps it empty, and the installation
-// run then sets locale 0 for every product.
+// The language slot is handed in but left alone: discovery keeps it empty, and nothing reads it
+// per product. The installation run sets the thread's locale once, to the user's default,
+// before the up-to-date box.
 bool GetProductName(const std::u16string& productCode, std::u16string& productName,
                     std::u16string& /*language*/) {
     productName = ReadProductProperty(productCode, u"ProductName");

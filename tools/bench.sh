@@ -16,8 +16,5 @@ cmake --build "$build/windows" -j2
 cmake --preset native -B "$build/native" -DCMAKE_BUILD_TYPE=Release -DSERVICEPACK_SANITIZE=OFF \
     >/dev/null
 cmake --build "$build/native" -j2 --target growth_bench
-# A helper of the benchmark alone, so it is not part of the windows build.
-x86_64-w64-mingw32-g++ -std=c++20 -Wall -Wextra -Werror -O2 -municode -DUNICODE -D_UNICODE \
-    -static -s tools/wine/boxclock.cpp -o "$build/boxclock.exe"
 
-exec /usr/bin/python3 tools/bench.py --build "$build" "$@"
+PYTHONPATH=tests/support exec /usr/bin/python3 tests/bench/bench.py --build "$build" "$@"

@@ -19,10 +19,10 @@ import tempfile
 import time
 from pathlib import Path
 
-HERE = Path(__file__).resolve().parent
-sys.path.insert(0, str(HERE / "wine"))
+import harness
 
-import harness  # noqa: E402
+HERE = Path(__file__).resolve().parent
+
 
 IDOK = 1
 SAMPLE_PACKAGE = HERE.parent / "resources" / "sample.msp"
@@ -70,8 +70,8 @@ def main(argv=None) -> int:
     args = parser.parse_args(argv)
     build = args.build.resolve()
     exe = build / "servicepack.exe"
-    probe = build / "tools" / "probes" / "summary_probe.exe"
-    tools = build / "tools" / "wine"
+    probe = build / "tests" / "support" / "probes" / "summary_probe.exe"
+    tools = build / "tests" / "support" / "wine"
 
     work = Path(tempfile.mkdtemp(prefix="servicepack-demo-"))
     print(f"Preparing a private Wine prefix in {work} ...")
@@ -80,7 +80,7 @@ def main(argv=None) -> int:
     try:
         msi = work / "corvane-sample.msi"
         subprocess.run(["wixl", "-a", "x64", "-o", str(msi),
-                        str(HERE / "wine" / "sample_product.wxs")], check=True)
+                        str(harness.SAMPLE_PRODUCT_WXS)], check=True)
         prefix.install_msi(msi)
         print(f"\nInstalled: {installed_version(prefix, probe)}")
 

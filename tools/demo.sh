@@ -9,4 +9,4 @@ tools/install-deps.sh
 cmake --preset windows >/dev/null
 cmake --build --preset windows --target servicepack runner boxhelper summary_probe
 
-/usr/bin/python3 tools/demo.py --build build/windows
+PYTHONPATH=tests/support /usr/bin/python3 tools/demo.py --build build/windows

@@ -12,9 +12,9 @@ packages=(
     wixl msitools                                   # sample product MSI for the installer tests
     python3 python3-olefile python3-pytest          # host tools and the test harness
     python3-pytest-xdist                            # end-to-end modules side by side
-    python3-pefile                                  # reading the built executables
+    python3-pefile                                  # reading built executables, their string tables
     osslsigncode openssl                            # Authenticode signing and its tests
-    xvfb xauth imagemagick fonts-wqy-microhei       # screenshots of the boxes
+    xvfb xauth imagemagick fonts-wqy-microhei       # screenshots of the boxes (xvfb-run)
     locales                                         # the locales below
 )
 

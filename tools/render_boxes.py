@@ -4,11 +4,13 @@
 Every catalogued message and the running-application prompt in each of the fourteen
 languages, and the information box of the sample package:
 
-    /usr/bin/python3 tools/render_boxes.py --build /path/to/windows-build [--out DIR]
+    PYTHONPATH=tests/support /usr/bin/python3 tools/render_boxes.py --build BUILD [--out DIR]
         [--locales de_DE.UTF-8,ja_JP.UTF-8] [--ids 300,321]
 
-Files are named <locale>-<id>.png (321 is the prompt) and info.png. Needs xvfb, imagemagick
-and, for the CJK languages, fonts-wqy-microhei. Not a test: it shows what a user would see.
+BUILD is the windows preset's build folder; PYTHONPATH finds the test harness. Files are named
+<locale>-<id>.png (321 is the prompt) and info.png. It runs itself under `xvfb-run -a`; needs
+xvfb, imagemagick and, for the CJK languages, fonts-wqy-microhei. Not a test: it shows what a
+user would see.
 """
 
 from __future__ import annotations
@@ -22,26 +24,22 @@ import tempfile
 import time
 from pathlib import Path
 
-HERE = Path(__file__).resolve().parent
-sys.path.insert(0, str(HERE / "wine"))
+import harness
+import rc_strings
 
-import harness  # noqa: E402
-import rc_strings  # noqa: E402
+HERE = Path(__file__).resolve().parent
+
 
 SCREEN = "640x360"
 PRODUCT = "Corvane Sample"
 ERROR = 4316
 PROMPT_ID = 321
-ALL_LOCALES = [loc for loc in rc_strings.LOCALE_FILES if loc != "nl_NL.UTF-8"]
+ALL_LOCALES = [loc for loc in rc_strings.LOCALE_LANGUAGES if loc != "nl_NL.UTF-8"]
 MANIFEST = HERE.parent / "resources" / "servicepack.manifest"
 PROBE_COPY = r"C:\probe\ui_probe.exe"
 
 
-def free_display() -> str:
-    for number in range(90, 200):
-        if not Path(f"/tmp/.X{number}-lock").exists():
-            return f":{number}"
-    raise RuntimeError("no free X display number")
+UNDER_XVFB = "RENDER_BOXES_UNDER_XVFB"
 
 
 def shoot(prefix: harness.Prefix, out: Path, command: list, answer: int,
@@ -82,23 +80,27 @@ def main(argv=None) -> int:
     args = parser.parse_args(argv)
 
     args.build = args.build.resolve()  # programs start inside the prefix, not here
-    tools = args.build / "tools" / "wine"
-    ui_probe = args.build / "tools" / "probes" / "ui_probe.exe"
+    tools = args.build / "tests" / "support" / "wine"
+    ui_probe = args.build / "tests" / "support" / "probes" / "ui_probe.exe"
     servicepack = args.build / "servicepack.exe"
     for needed in (tools / "runner.exe", tools / "boxhelper.exe", ui_probe, servicepack):
         if not needed.exists():
             parser.error(f"{needed} is missing: build the windows preset first")
-    for program in ("Xvfb", "import", "wine"):
+    for program in ("xvfb-run", "import", "wine"):
         if shutil.which(program) is None:
             parser.error(f"{program} is not installed")
+    if UNDER_XVFB not in os.environ:
+        # xvfb-run -a picks a free display, starts Xvfb on it and ends it when this is done.
+        server = f"-screen 0 {SCREEN}x24 -nolisten tcp"
+        command = ["xvfb-run", "-a", "-s", server, "/usr/bin/python3", __file__,
+                   *(sys.argv[1:] if argv is None else argv)]
+        return subprocess.run(command, env={**os.environ, UNDER_XVFB: "1"}).returncode
     args.out.mkdir(parents=True, exist_ok=True)
     ids = [int(i) for i in args.ids.split(",") if i]
     locales = [loc for loc in args.locales.split(",") if loc]
 
     work = Path(tempfile.mkdtemp(prefix="render-boxes-"))
-    display = free_display()
-    xvfb = subprocess.Popen(["Xvfb", display, "-screen", "0", f"{SCREEN}x24", "-nolisten", "tcp"],
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    display = os.environ["DISPLAY"]
     prefix = None
     try:
         template = harness.prepare_template(work / "template", screenshot_desktop=SCREEN)
@@ -126,8 +128,6 @@ def main(argv=None) -> int:
     finally:
         if prefix is not None:
             prefix.close()
-        xvfb.terminate()
-        xvfb.wait(10)
         shutil.rmtree(work, ignore_errors=True)
     return 0
 

@@ -96,8 +96,7 @@ std::int32_t ShowMessage(std::uint32_t id) {
     std::u16string caption;
     LoadResourceString(ModuleInstance, row->caption, caption, kLoadCapacity);
 
-    // The output buffer has room for the loaded length plus 1024 characters, so the
-    // formatter's own limit of 1024 is what bounds the text.
+    // The formatter's own limit of 1024 characters is what bounds the text.
     const std::size_t capacity = kFormatLimit;
     std::u16string message;
     switch (row->insertCount) {

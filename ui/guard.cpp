@@ -31,7 +31,8 @@ void CopyName(char16_t (&destination)[512], const char16_t* name) {
 std::u16string BuildPrompt(const char16_t* displayName) {
     std::u16string text;
     LoadResourceString(ModuleInstance, kRunningPrompt, text, kLoadCapacity);
-    // The prompt buffer is the loaded length plus 512, and the formatter never goes past 1024.
+    // The name may add up to 512 characters to the loaded text, and the formatter's limit of
+    // 1024 bounds the whole.
     std::size_t capacity = std::min(text.size() + 512, kFormatLimit);
     return FormatText(text, {displayName, u""}, capacity);
 }

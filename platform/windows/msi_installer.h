@@ -1,5 +1,8 @@
-// The installer service over the system's msi.dll, loaded at run time from the system
-// directory and resolved by ordinal, so that the executable imports nothing from it.
+// The installer service over the system's msi.dll. It is loaded at run time from the system
+// directory, so that the import table names no msi.dll and a copy planted beside the elevated
+// executable is never picked up. Its eight operations are found by the numbers msi.dll exports
+// them at, not by name; the test stand-in (standin_msi.def) exports its operations at the same
+// numbers.
 #pragma once
 
 #include "platform/installer_service.h"

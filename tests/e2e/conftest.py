@@ -16,19 +16,16 @@ import os
 import re
 import shutil
 import subprocess
-import sys
 import tempfile
 from pathlib import Path
 
 import pytest
 
+import fresh_builds
+import harness
+
 SOURCE_DIR = Path(os.environ.get("SERVICEPACK_SOURCE_DIR",
                                  Path(__file__).resolve().parents[2]))
-sys.path.insert(0, str(SOURCE_DIR / "tools" / "wine"))
-sys.path.insert(0, str(SOURCE_DIR / "tools"))
-
-import fresh_builds  # noqa: E402
-import harness  # noqa: E402
 
 
 def _configured_file(variable: str) -> Path:
@@ -239,7 +236,7 @@ def product_msi(run_root) -> Path:
     the installed template's product keeps this file as its source."""
     def build(out):
         subprocess.run(["wixl", "-a", "x64", "-o", str(out),
-                        str(SOURCE_DIR / "tools" / "wine" / "sample_product.wxs")],
+                        str(harness.SAMPLE_PRODUCT_WXS)],
                        check=True, capture_output=True, timeout=120)
 
     return _made_once(run_root, "corvane-sample.msi", build)
@@ -248,7 +245,7 @@ def product_msi(run_root) -> Path:
 @pytest.fixture(scope="session")
 def product_variant(run_dir):
     """Builds (once per name and version) the sample product under another name or version."""
-    source = (SOURCE_DIR / "tools" / "wine" / "sample_product.wxs").read_text(encoding="utf-8")
+    source = harness.SAMPLE_PRODUCT_WXS.read_text(encoding="utf-8")
     built: dict[tuple[str, str], Path] = {}
 
     def build(name: str = "Corvane Sample", version: str = "15.0.106.0") -> Path:

@@ -8,15 +8,13 @@ from __future__ import annotations
 
 import os
 import subprocess
-import sys
 from pathlib import Path
 
 import pytest
 
-SOURCE_DIR = Path(os.environ.get("SERVICEPACK_SOURCE_DIR", Path(__file__).resolve().parents[2]))
-sys.path.insert(0, str(SOURCE_DIR / "tools"))
+import make_msp
 
-import make_msp  # noqa: E402
+SOURCE_DIR = Path(os.environ.get("SERVICEPACK_SOURCE_DIR", Path(__file__).resolve().parents[2]))
 
 
 @pytest.fixture(scope="module")

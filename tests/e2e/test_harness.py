@@ -22,21 +22,6 @@ def test_packed_guid_matches_the_installers_spelling():
         harness.packed_guid("{3F2A8C41-7B5D-4E19-A6C2}")
 
 
-def test_wsprintf_takes_inserts_in_order_and_prints_d_signed():
-    assert rc_strings.wsprintf("%s of %s, %d%%", "a", "b", 7) == "a of b, 7%"
-    assert rc_strings.wsprintf("Code: %d", 0x80070005) == "Code: -2147024891"
-    # A text may leave out trailing inserts.
-    assert rc_strings.wsprintf("only %s", "one", "two") == "only one"
-
-
-def test_resource_script_literals(tmp_path):
-    script = tmp_path / "strings_xx.rc"
-    script.write_text('#pragma code_page(65001)\nLANGUAGE LANG_ENGLISH, SUBLANG_ENGLISH_US\n'
-                      'STRINGTABLE\n{\n    300 "a\\nb \\"q\\" ""d"" \\\\ ü"\n'
-                      '    // comment\n    311, "x"\n}\n', encoding="utf-8")
-    assert rc_strings.read_string_table(script) == {300: 'a\nb "q" "d" \\ ü', 311: "x"}
-
-
 def test_output_fields_keep_repeated_keys_in_order():
     fields = harness.output_fields("pid=4\ncount=2\ntarget=a|b\ntarget=c=d\nexit=0\n")
     assert fields["target"] == ["a|b", "c=d"]
@@ -55,7 +40,7 @@ def test_locales_compare_in_their_normalized_form():
 NON_ASCII = "C:\\一時 ünï €"
 
 
-@pytest.mark.parametrize("locale", sorted(rc_strings.LOCALE_FILES))
+@pytest.mark.parametrize("locale", sorted(rc_strings.LOCALE_LANGUAGES))
 def test_non_ascii_arguments_and_environment_arrive_intact(shared_prefix, tools_dir, locale):
     # Wine converts the Linux command line (runner's, which carries the program's arguments
     # and variables) with the locale's code page: an ungenerated locale would garble them.
@@ -90,30 +75,19 @@ def test_a_command_that_hangs_is_reported_with_what_the_prefix_was_running(prefi
     assert "sleeper.exe" in report.partition("\n")[2]
 
 
-def test_a_box_that_never_appears_is_reported_with_the_desktop_of_the_boot(prefix, tools_dir):
-    # A box on a desktop that has replaced the booted one is out of the helper's sight: the
-    # report tells the two apart by their explorer.exe's pid.
-    sleeper = prefix.start(tools_dir / "sleeper.exe", r"C:\never", "30")
-    try:
-        with pytest.raises(harness.HarnessError) as raised:
-            prefix.wait_box(pid=sleeper.pid, timeout=1)
-    finally:
-        sleeper.kill()
-    report = str(raised.value)
-    booted = prefix._booted_desktop
-    assert len(booted) == 1 and f"explorer.exe after the boot: {booted}" in report
-    assert any(line.startswith(booted[0] + " ") for line in report.splitlines())
-
-
 def test_a_boot_that_does_not_end_is_done_again(wine_template, run_dir, tools_dir, monkeypatch,
                                                 capsys):
     # The first helper never answers, as when Wine's boot of the prefix never ends.
     real_serve = harness.Prefix._serve_boxes
+    real_timeout = harness.BOOT_TIMEOUT
     served = []
 
     def serve(self):
         served.append(self)
         if len(served) > 1:
+            # The short wait is for the lost boot only: a real boot on a loaded machine can
+            # take longer than it.
+            monkeypatch.setattr(harness, "BOOT_TIMEOUT", real_timeout)
             return real_serve(self)
         return subprocess.Popen(["wine", str(tools_dir / "sleeper.exe"), r"C:\never", "60"],
                                 env=self.env(), stdin=subprocess.PIPE, stdout=subprocess.PIPE,

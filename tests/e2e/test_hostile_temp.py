@@ -13,7 +13,7 @@ import pytest
 
 import harness
 from test_hostile import changes, rename_product, run_install, snapshot, temp_relative
-from test_install import INSTALLED, OTHER_CODE, PRODUCT, UPGRADE, installed_target, log_name
+from test_install import INSTALLED, OTHER_CODE, PRODUCT, UPGRADE, installed_target, LOG
 from test_install_standin import message
 from test_messages import SOURCE_DIR
 from test_summary import SAMPLE_CODE, probe
@@ -43,7 +43,7 @@ def test_link_at_the_log_name_is_never_written_through(machine, servicepack_exe,
                                                        sample_package):
     victim = machine.c_path(VICTIM)
     victim.write_bytes(VICTIM_BYTES)
-    log = machine.default_temp() / log_name(PRODUCT)
+    log = machine.default_temp() / LOG
     log.symlink_to(victim)
 
     assert run_install(machine, servicepack_exe, 1) == [message(301, PRODUCT)]
@@ -60,7 +60,7 @@ def test_link_at_the_log_name_is_never_written_through(machine, servicepack_exe,
 def test_dangling_link_at_the_log_name_creates_nothing(machine, servicepack_exe, summary_probe,
                                                        sample_package):
     target = machine.c_path(r"C:\windows\created-by-the-log.txt")
-    log = machine.default_temp() / log_name(PRODUCT)
+    log = machine.default_temp() / LOG
     log.symlink_to(target)
 
     assert run_install(machine, servicepack_exe, 1) == [message(301, PRODUCT)]
@@ -72,7 +72,7 @@ def test_dangling_link_at_the_log_name_creates_nothing(machine, servicepack_exe,
 
 def test_folder_of_the_log_name_gives_way_to_the_product_codes_log(
         machine, servicepack_exe, summary_probe, sample_package):
-    folder = machine.default_temp() / log_name(PRODUCT)
+    folder = machine.default_temp() / LOG
     folder.mkdir()
     (folder / "inside").write_bytes(b"left alone")
     before = snapshot(machine)
@@ -98,7 +98,6 @@ def test_product_with_a_device_name_gets_a_log_file(prefix, servicepack_exe, sum
 
     assert patched(prefix, summary_probe, sample_package)
     log = prefix.default_temp() / f"_{name}.log"
-    assert log_name(name) == log.name
     assert changes(before, snapshot(prefix)) == {
         "added": [temp_relative(prefix, log.name)], "removed": [], "changed": []}
     assert SAMPLE_CODE in log_lines(log)
@@ -108,7 +107,7 @@ def test_product_with_a_device_name_gets_a_log_file(prefix, servicepack_exe, sum
 def twin_msi(run_dir):
     """A second product named like the sample, of the same family (upgrade code), with a code
     the sample package also lists."""
-    source = (SOURCE_DIR / "tools" / "wine" / "sample_product.wxs").read_text(encoding="utf-8")
+    source = harness.SAMPLE_PRODUCT_WXS.read_text(encoding="utf-8")
     replacements = {SAMPLE_CODE: OTHER_CODE,
                     "{6A1F0C3B-2D4E-4B5A-9C8D-7E6F5A4B3C21}": "{4C6E8A02-B4D6-4F8A-9C2E-5A7C9E1B3D46}",
                     r"Software\Corvane Sample": r"Software\Corvane Sample Twin"}
@@ -146,7 +145,7 @@ def test_a_read_only_stale_log_is_replaced_by_the_runs_own(machine, servicepack_
                                                           summary_probe, sample_package):
     # Anyone can leave a read-only log in a shared temporary folder; it must not silence every
     # later run's log and keep saying what it says.
-    log = machine.default_temp() / log_name(PRODUCT)
+    log = machine.default_temp() / LOG
     log.write_bytes(b"planted: the last run failed\r\n")
     log.chmod(0o444)
 
@@ -192,7 +191,7 @@ def test_tmp_with_a_trailing_space_patches_the_product(machine, servicepack_exe,
     assert shown == [message(301, PRODUCT)]
     assert patched(machine, summary_probe, sample_package)
     # The package lay in that folder and is gone; the installer's log is there too.
-    assert [p.name for p in folder.iterdir()] == [log_name(PRODUCT)]
+    assert [p.name for p in folder.iterdir()] == [LOG]
 
 
 # A ';' in the temporary folder's path ------------------------------------------------------
@@ -222,4 +221,4 @@ def test_semicolon_in_the_temporary_folder_still_applies_the_held_package(
     assert shown == [message(301, PRODUCT)]
     assert installed_target(machine, summary_probe, sample_package)[2] == UPGRADE
     # TMP is the temporary directory for the log too; the package was deleted at the end.
-    assert [p.name for p in machine.c_path(tmp).iterdir()] == [log_name(PRODUCT)]
+    assert [p.name for p in machine.c_path(tmp).iterdir()] == [LOG]

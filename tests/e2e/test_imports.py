@@ -176,7 +176,7 @@ def _windows_path(path):
 
 def _run(prefix, exe, *args, overrides, cwd):
     """Runs `exe` with plain wine and the given DLL overrides; (status, UTF-8 output)."""
-    import harness  # the e2e conftest puts tools/wine on the path
+    import harness
 
     env = harness.quiet_environment(
         prefix.path, {"WINEDLLOVERRIDES": f"{harness.DLL_OVERRIDES};{overrides}"})

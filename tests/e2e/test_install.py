@@ -37,22 +37,8 @@ def installed_target(prefix, summary_probe, sample_package) -> list[str] | None:
     return targets[0] if targets else None
 
 
-DEVICE_NAME = re.compile(r"(CON|PRN|AUX|NUL|CONIN\$|CONOUT\$|(COM|LPT)[0-9\u00b9\u00b2\u00b3]) *",
-                         re.I)
-
-
-def log_name(product: str) -> str:
-    """The log file name the installer is given for the first product of that name.
-
-    Characters a file name cannot hold and dots and spaces at the end become '_'; a device
-    name, with or without an extension, gets a leading '_'.
-    """
-    name = re.sub(r'[\\/:*?"<>|\x00-\x1f]', "_", product)
-    stripped = name.rstrip(". ")
-    name = stripped + "_" * (len(name) - len(stripped))
-    if DEVICE_NAME.fullmatch(name.split(".")[0]):
-        name = "_" + name
-    return name + ".log"
+# The log file the installer is given for the sample product: its name is a file name as it is.
+LOG = f"{PRODUCT}.log"
 
 
 def windows_path(prefix, path: Path) -> str:
@@ -90,7 +76,7 @@ def test_run_patches_logs_and_cleans_up_then_a_second_run_is_up_to_date(
     run_install(machine, servicepack_exe, 301)
     assert installed_target(machine, summary_probe, sample_package) == [
         SAMPLE_CODE, PRODUCT, UPGRADE]
-    log = temp / log_name(PRODUCT)
+    log = temp / LOG
     assert not temp_files(temp)
     # The command line as the installer took it: the package by its absolute path.
     properties = dict(re.findall(r"^Property\(S\): (\w+) = (.*?)\r?$",
@@ -114,7 +100,7 @@ def test_version_the_patch_does_not_accept_shows_308(prefix, servicepack_exe, su
     run_install(prefix, servicepack_exe, 308)
     assert installed_target(prefix, summary_probe, sample_package)[2] == "15.0.100.0"
     temp = prefix.default_temp()
-    assert not (temp / log_name(PRODUCT)).exists()
+    assert not (temp / LOG).exists()
     # The run reached its end: the package is gone all the same.
     assert not temp_files(temp)
 
@@ -146,7 +132,7 @@ def test_cancel_in_the_prompt_reports_1602_without_calling_the_installer(
 
     assert installed_target(machine, summary_probe, sample_package)[2] == INSTALLED
     temp = machine.default_temp()
-    assert not (temp / log_name(PRODUCT)).exists()
+    assert not (temp / LOG).exists()
     assert len(temp_files(temp)) == 1  # an early stop leaves the package
 
 
@@ -164,7 +150,7 @@ def test_quiet_shows_only_the_prompt_and_still_patches(machine, servicepack_exe,
     result = machine.run(servicepack_exe, "/q", timeout=60)
     assert result.exit_code == 0, result.output
     assert installed_target(machine, summary_probe, sample_package)[2] == UPGRADE
-    assert (machine.default_temp() / log_name(PRODUCT)).is_file()
+    assert (machine.default_temp() / LOG).is_file()
 
 
 @pytest.mark.parametrize("locale", ["de_DE.UTF-8", "ja_JP.UTF-8"])
@@ -172,31 +158,6 @@ def test_success_box_in_the_users_language(machine, servicepack_exe, summary_pro
                                            sample_package, locale):
     run_install(machine, servicepack_exe, 301, locale=locale)
     assert installed_target(machine, summary_probe, sample_package)[2] == UPGRADE
-
-
-def test_product_name_cannot_steer_the_log_out_of_the_temporary_directory(
-        prefix, servicepack_exe, summary_probe, sample_package, product_variant):
-    name = "..\\..\\escape"
-    prefix.install_msi(product_variant(name=name))
-    run_install(prefix, servicepack_exe, 301, product=name)
-    assert installed_target(prefix, summary_probe, sample_package) == [SAMPLE_CODE, name, UPGRADE]
-
-    temp = prefix.default_temp()
-    astray = [p for p in prefix.drive_c.rglob("*escape.log") if p.parent != temp]
-    assert not astray
-    assert (temp / log_name(name)).is_file()
-
-
-def test_tamperer_swaps_a_file_nobody_holds(prefix, tools_dir):
-    # The control for the test below: there, failures must come from the lock alone.
-    target = place(prefix, "target.msp", template=SAMPLE_CODE)
-    replacement = place(prefix, "replacement.msp", template=OTHER_CODE)
-    result = prefix.run(tools_dir / "tamperer.exe", target, replacement)
-    assert result.exit_code == 0
-    fields = harness.output_fields(result.output)
-    assert (fields["write"], fields["replace"], fields["delete"]) == (
-        ["ok error=0"], ["ok error=0"], ["ok error=0"])
-    assert not prefix.c_path(target).exists() and not prefix.c_path(replacement).exists()
 
 
 def test_package_cannot_be_swapped_while_the_run_waits(machine, servicepack_exe, summary_probe,
@@ -211,8 +172,10 @@ def test_package_cannot_be_swapped_while_the_run_waits(machine, servicepack_exe,
     result = machine.run(tools_dir / "tamperer.exe", windows_path(machine, package), other)
     assert result.exit_code == 0
     fields = harness.output_fields(result.output)
-    for attempt in ("write", "replace", "delete"):
-        assert fields[attempt][0].startswith("fail "), result.output
+    # Sharing violations (32) and the refused replacement (5): the hold is what stops them, not
+    # a fault of the tamperer's own.
+    assert (fields["write"], fields["replace"], fields["delete"]) == (
+        ["fail error=32"], ["fail error=5"], ["fail error=32"]), result.output
     assert package.read_bytes() == sample_package.read_bytes()
 
     dmill.stop()

@@ -25,8 +25,7 @@ SOURCE_DIR = Path(os.environ.get("SERVICEPACK_SOURCE_DIR", Path(__file__).resolv
 
 
 def table(locale: str) -> dict[int, str]:
-    files = {**rc_strings.LOCALE_FILES, **rc_strings.VARIANT_FILES}
-    return rc_strings.read_string_table(SOURCE_DIR / "resources" / files[locale])
+    return rc_strings.table(locale)
 
 
 def probe_answer(started) -> str:
@@ -153,7 +152,7 @@ def test_cancel_still_prompts_for_the_second_application(prefix, ui_probe, tools
 # Every table, each by the locale of a user who reads it. The thread locale, which Wine's own
 # resource search follows and Windows' does not, is set to another table's language and must
 # change nothing.
-TABLE_LOCALES = sorted(set(rc_strings.LOCALE_FILES) - {"nl_NL.UTF-8"})
+TABLE_LOCALES = sorted(set(rc_strings.LOCALE_LANGUAGES) - {"nl_NL.UTF-8"})
 RUSSIAN, JAPANESE = 1049, 1041
 
 

@@ -18,7 +18,6 @@ from pathlib import Path
 import pefile
 import pytest
 
-from test_extract import run_ok
 from test_info import IDOK, expected_info_text
 from fresh_builds import SOURCE_DIR, build_servicepack, printed_sha256
 
@@ -120,13 +119,6 @@ def test_password_is_in_no_file_of_the_build_tree(built):
     # Only the name of the variable that holds it is kept.
     assert f"SERVICEPACK_SIGN_PASSWORD_ENV:STRING={PASSWORD_ENV}\n" in built["signed_cache"]
     assert built["leaks"] == []
-
-
-def test_signed_executable_extracts_the_package_byte_for_byte(prefix, built, sample_package):
-    out = prefix.c_path(r"C:\out\copy.msp")
-    out.parent.mkdir()
-    run_ok(prefix, built["signed"], "/e", r"C:\out\copy.msp")
-    assert out.read_bytes() == sample_package.read_bytes()
 
 
 def _info_box(prefix, exe):

@@ -15,7 +15,7 @@ from __future__ import annotations
 
 import harness
 from test_extract import temp_files
-from test_install import ENGLISH, INSTALLED, PRODUCT, UPGRADE, installed_target, log_name
+from test_install import ENGLISH, INSTALLED, PRODUCT, UPGRADE, installed_target, LOG
 from test_install_standin import CODES, UI_LEVEL, Product, write_script
 from test_messages import App
 
@@ -57,7 +57,7 @@ def test_watched_application_open_stops_the_run_as_cancel_without_a_box(
         assert unseen.boxes == []
         assert installed_target(machine, summary_probe, sample_package)[2] == INSTALLED
         # The installer was never asked: no log. The package is left, as after Cancel.
-        assert not (temp / log_name(PRODUCT)).exists()
+        assert not (temp / LOG).exists()
         left = temp_files(temp)
         assert len(left) == (1 if not options else 2)
         assert all(p.read_bytes() == sample_package.read_bytes() for p in left.values())
@@ -71,7 +71,7 @@ def test_without_watched_applications_the_patch_is_applied_without_a_box(
     assert unseen.boxes == []
     assert installed_target(machine, summary_probe, sample_package)[2] == UPGRADE
     temp = machine.default_temp()
-    assert (temp / log_name(PRODUCT)).is_file()
+    assert (temp / LOG).is_file()
     assert not temp_files(temp)
 
 

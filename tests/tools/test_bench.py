@@ -1,13 +1,11 @@
-"""The parts of tools/bench.py that decide what a run reports: the pairing of rounds, the
-document it rewrites, and the check of what the link pulled in."""
+"""The parts of the bench (tests/bench/bench.py) that decide what a run reports: the pairing of
+rounds, the document it rewrites, and the check of what the link pulled in."""
 
 import os
-import sys
+
+import bench
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-sys.path.insert(0, os.path.join(ROOT, "tools"))
-
-import bench  # noqa: E402
 
 
 def test_rounds_alternate_and_the_warm_up_round_is_not_kept():

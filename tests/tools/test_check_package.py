@@ -4,14 +4,14 @@ import sys
 
 import pytest
 
+import cfb
+import check_package
+import make_msp
+import patch_transforms
+
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 TOOLS = os.path.join(ROOT, "tools")
-sys.path.insert(0, TOOLS)
 
-import cfb  # noqa: E402
-import check_package  # noqa: E402
-import make_msp  # noqa: E402
-import patch_transforms  # noqa: E402
 
 SAMPLE = os.path.join(ROOT, "resources", "sample.msp")
 PRODUCT = "{3F2A8C41-7B5D-4E19-A6C2-9D0E1B7F4A53}"

@@ -19,14 +19,13 @@ from pathlib import Path
 import olefile
 import pytest
 
+import exe_manifest
+import inspect_exe
+import make_msp
+
 ROOT = Path(__file__).resolve().parents[2]
 TOOLS = ROOT / "tools"
-sys.path.insert(0, str(TOOLS))
-sys.path.insert(0, str(TOOLS / "wine"))
 
-import exe_manifest  # noqa: E402
-import inspect_exe  # noqa: E402
-import make_msp  # noqa: E402
 
 WINDRES = "x86_64-w64-mingw32-windres"
 GCC = "x86_64-w64-mingw32-gcc"

@@ -8,12 +8,12 @@ import sys
 import olefile
 import pytest
 
+import cfb
+import make_msp
+
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 TOOLS = os.path.join(ROOT, "tools")
-sys.path.insert(0, TOOLS)
 
-import cfb  # noqa: E402
-import make_msp  # noqa: E402
 
 SUMMARY = "\x05SummaryInformation"
 SAMPLE_ARGS = dict(

@@ -8,16 +8,15 @@ themselves."""
 import os
 import re
 import struct
-import sys
 
 import pytest
 
+import make_icon
+import rc_script
+
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 RESOURCES = os.path.join(ROOT, "resources")
-sys.path.insert(0, os.path.join(ROOT, "tools"))
 
-import make_icon  # noqa: E402
-import rc_script  # noqa: E402
 
 # File tag -> (language id, LANGUAGE statement).
 LANGUAGES = {
@@ -232,15 +231,6 @@ def test_resource_script_orders_languages_before_string_tables():
     assert seen == expected
     assert strings_at is not None
     assert "VERSIONINFO" not in text
-
-
-def test_manifest_requests_highest_available_without_ui_access():
-    import xml.etree.ElementTree as ET
-
-    root = ET.fromstring(read("servicepack.manifest"))
-    found = [el.attrib for el in root.iter()
-             if el.tag.endswith("}requestedExecutionLevel")]
-    assert found == [{"level": "highestAvailable", "uiAccess": "false"}]
 
 
 def test_metadata_text_is_eight_crlf_lines_in_key_order():

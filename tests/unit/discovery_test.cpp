@@ -154,13 +154,5 @@ TEST_F(DiscoveryTest, FailedPropertyReadGivesEmptyText) {
     EXPECT_EQ(Targets[1].installedVersion, std::u16string(1023, u'7'));
 }
 
-TEST_F(DiscoveryTest, ProductNameReadLeavesTheLanguageAlone) {
-    Install(kP1, u"One", u"1.0");
-    std::u16string name = u"old", language = u"1033";
-    EXPECT_TRUE(GetProductName(kP1, name, language));
-    EXPECT_EQ(name, u"One");
-    EXPECT_EQ(language, u"1033");
-}
-
 }  // namespace
 }  // namespace sp

@@ -43,6 +43,7 @@ TEST(PatchCommandTest, LogFileNamesAreFilesNotDevices) {
         // Every character a file name cannot hold.
         {u"..\\..\\x", ".._.._x"},
         {u"a/b:c*d?e\"f<g>h|i\tj", "a_b_c_d_e_f_g_h_i_j"},
+        {u"\x01\x1f", "__"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(Narrow(c.product));

@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "platform/windows/image_bytes.h"
-#include "tools/probes/probe_output.h"
+#include "tests/support/probes/probe_output.h"
 
 using sp::probes::PrintLine;
 

@@ -33,6 +33,8 @@ from pathlib import Path, PureWindowsPath
 SHARED_READ_ONLY = ("drive_c/windows/system32", "drive_c/windows/syswow64",
                     "drive_c/windows/winsxs")
 
+# The sample product the installer tests install and patch (built with wixl).
+SAMPLE_PRODUCT_WXS = Path(__file__).resolve().parent / "wine" / "sample_product.wxs"
 DEFAULT_TIMEOUT = 60.0
 DEFAULT_CWD = "C:\\"
 SERVER_LINGER = 15  # seconds a prefix's wineserver outlives its last program
@@ -538,8 +540,9 @@ class Prefix:
         done = self._boxhelper(*args, timeout=timeout)
         if done.returncode not in (0, 1):
             raise HarnessError(f"boxhelper {' '.join(args)} failed: {_exit_report(done)}")
+        # Not splitlines(): a box text may hold U+0085 or U+2028, which are no line ends.
         boxes = [Box(**json.loads(line)) for line in
-                 done.stdout.decode("utf-8").splitlines() if line.strip()]
+                 done.stdout.decode("utf-8").split("\n") if line.strip()]
         return done.returncode, boxes
 
     @staticmethod

@@ -10,7 +10,7 @@
 #include "package/summary.h"
 #include "platform/windows/win32_platform.h"
 #include "targeting/discovery.h"
-#include "tools/probes/probe_output.h"
+#include "tests/support/probes/probe_output.h"
 
 using sp::probes::PrintLine;
 

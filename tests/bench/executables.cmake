@@ -1,6 +1,6 @@
-# Executables of the growth benchmark (tools/bench.sh): servicepack around packages of 4.5 KB,
-# 24.6 MB, 100 MiB and 400 MiB, each at both file alignments, and the write probe around the
-# 24.6 MB package. The two large packages are generated here, never committed. Built only with
+# Executables of the growth benchmark: servicepack around packages of 4.5 KB, 24.6 MB,
+# 100 MiB and 400 MiB, each at both file alignments, and the write probe around the 24.6 MB
+# package. The two large packages are generated here, never committed. Built only with
 # -DSERVICEPACK_BENCH=ON: the 400 MiB links alone take a minute or two.
 
 set(_make_msp "${PROJECT_SOURCE_DIR}/tools/make_msp.py")
@@ -37,7 +37,7 @@ foreach(_alignment 512 4096)
     servicepack_resource_file(_rc "${_big_package}" ${_name})
     servicepack_compile_rc(_rc_object "${_rc}" INCLUDE "${SERVICEPACK_RESOURCE_DIR}"
                            DEPENDS "${_big_package}")
-    add_executable(${_name} "${PROJECT_SOURCE_DIR}/tools/probes/write_probe.cpp" "${_rc_object}")
+    add_executable(${_name} write_probe.cpp "${_rc_object}")
     target_link_libraries(${_name} PRIVATE servicepack_win32)
     target_link_options(${_name} PRIVATE -Wl,--file-alignment=${_alignment})
 endforeach()

@@ -4,7 +4,7 @@
 #include <cwchar>
 
 #include "platform/windows/win32_platform.h"
-#include "tools/probes/probe_output.h"
+#include "tests/support/probes/probe_output.h"
 
 using sp::probes::PrintLine;
 

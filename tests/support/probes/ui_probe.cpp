@@ -8,7 +8,7 @@
 
 #include "launcher/process_state.h"
 #include "platform/windows/win32_platform.h"
-#include "tools/probes/probe_output.h"
+#include "tests/support/probes/probe_output.h"
 #include "ui/catalog.h"
 #include "ui/guard.h"
 

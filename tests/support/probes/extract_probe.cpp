@@ -12,7 +12,7 @@
 #include "launcher/process_state.h"
 #include "package/extract.h"
 #include "platform/windows/win32_platform.h"
-#include "tools/probes/probe_output.h"
+#include "tests/support/probes/probe_output.h"
 
 using sp::probes::PrintLine;
 

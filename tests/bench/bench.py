@@ -28,10 +28,10 @@ from pathlib import Path
 
 import pefile
 
-SOURCE_DIR = Path(__file__).resolve().parents[1]
-sys.path.insert(0, str(SOURCE_DIR / "tools" / "wine"))
+import harness
 
-import harness  # noqa: E402
+SOURCE_DIR = Path(__file__).resolve().parents[2]
+
 
 BEGIN = "<!-- bench.py writes from here -->"
 END = "<!-- bench.py writes up to here -->"
@@ -42,7 +42,7 @@ SAMPLE_CODE = "{3F2A8C41-7B5D-4E19-A6C2-9D0E1B7F4A53}"
 UPGRADE = "15.0.205.0"
 MIB = 1024 * 1024
 # boxclock's exit status for a start that Wine lost before any of the program ran
-# (tools/wine/start_child.h); such a run is timed again, up to this many times in all.
+# (tests/support/wine/start_child.h); such a run is timed again, up to this many times in all.
 LOST_START = 3
 LOST_START_ATTEMPTS = 3
 EXTRACTION_ROUNDS = 3
@@ -91,16 +91,16 @@ class Machine:
     def __init__(self, build: Path, work: Path):
         self.windows = build / "windows"
         self.native = build / "native"
-        self.tools = self.windows / "tools" / "wine"
+        self.tools = self.windows / "tests" / "support" / "wine"
         self.exe = self.windows / "servicepack.exe"
         self.big_exe = self.windows / "tests" / "e2e" / "servicepack_big.exe"
         self.package = SOURCE_DIR / "resources" / "sample.msp"
         self.big_package = self.windows / "tests" / "e2e" / "big.msp"
-        self.boxclock = build / "boxclock.exe"
-        self.probes = self.windows / "tools" / "probes"
-        self.summary_probe = self.probes / "summary_probe.exe"
-        self.write_probe = self.probes / "write_probe.exe"
-        self.growth_dir = self.windows / "tools" / "bench"
+        self.bench = self.windows / "tests" / "bench"
+        self.boxclock = self.bench / "boxclock.exe"
+        self.summary_probe = self.windows / "tests" / "support" / "probes" / "summary_probe.exe"
+        self.write_probe = self.bench / "write_probe.exe"
+        self.growth_dir = self.bench
         self.product_msi = build / "sample_product.msi"
         self.work = work
         self.template = harness.prepare_template(work / "template")
@@ -316,7 +316,7 @@ def information(m: Machine, rounds: int) -> Figure:
     directory, reads the summary of the same package already on disk and shows one box. Beside
     them the same pair with the 4.5 KB sample."""
     prefix = m.prefix
-    floor_exe = harness.to_windows(m.probes / "info_floor.exe")
+    floor_exe = harness.to_windows(m.bench / "info_floor.exe")
     on_disk = {}
     for name, package in (("big", m.big_package), ("sample", m.package)):
         on_disk[name] = BENCH_DIR + f"\\{name}-on-disk.msi"
@@ -345,7 +345,7 @@ def information(m: Machine, rounds: int) -> Figure:
 def installed_snapshot(m: Machine) -> Path:
     """A stopped prefix with the sample product at 15.0.106.0."""
     subprocess.run(["wixl", "-a", "x64", "-o", str(m.product_msi),
-                    str(SOURCE_DIR / "tools" / "wine" / "sample_product.wxs")],
+                    str(harness.SAMPLE_PRODUCT_WXS)],
                    check=True, capture_output=True, timeout=120)
     prefix = m.open_prefix(m.template, m.work / "installed")
     try:
