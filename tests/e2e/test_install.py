@@ -114,7 +114,7 @@ def test_no_target_installed_shows_307_and_leaves_the_package(prefix, servicepac
 
 
 # es_ES is Spain's modern sort (0x0C0A), not the table's traditional one (0x040A).
-@pytest.mark.parametrize("locale", ["es_ES.UTF-8", *sorted(rc_strings.VARIANT_FILES),
+@pytest.mark.parametrize("locale", ["es_ES.UTF-8", *sorted(rc_strings.VARIANT_LANGUAGES),
                                     "de_DE.UTF-8", "ja_JP.UTF-8"])
 def test_every_variant_of_a_tables_language_reads_that_table(shared_prefix, servicepack_exe,
                                                              locale):
