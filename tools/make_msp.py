@@ -78,7 +78,7 @@ TRANSFORM_CONDITIONS = (TRANSFORM_VALIDATION << 16) | ERROR_DELETE_MISSING_ROW
 
 
 @dataclass
-class TransformSpec:
+class Transform:
     """One transform: it moves a product's ProductVersion from one version to another."""
 
     product_code: str
@@ -197,25 +197,26 @@ def property_delta(property_id: int, value_id: int) -> bytes:
     return struct.pack("<HHH", (2 << 8) | 1, property_id, value_id)
 
 
-def transform_storage(spec: TransformSpec) -> cfb.Storage:
-    for label, code in (("product code", spec.product_code), ("upgrade code", spec.upgrade_code)):
+def transform_storage(transform: Transform) -> cfb.Storage:
+    codes = (("product code", transform.product_code), ("upgrade code", transform.upgrade_code))
+    for label, code in codes:
         if not (code.startswith("{") and code.endswith("}")):
             raise PackageError(f"{label} must be a GUID in braces: {code!r}")
-    pool, data = string_table(["ProductVersion", spec.to_version])
+    pool, data = string_table(["ProductVersion", transform.to_version])
     summary = summary_information(
         {
             PID_CODEPAGE: CODEPAGE,
             PID_TITLE: "Transform",
-            PID_SUBJECT: f"ProductVersion {spec.from_version} to {spec.to_version}",
+            PID_SUBJECT: f"ProductVersion {transform.from_version} to {transform.to_version}",
             PID_AUTHOR: "servicepack make_msp",
             PID_TEMPLATE: "x64;1033",
             PID_LASTAUTHOR: "x64;1033",
-            PID_REVNUMBER: spec.description,
+            PID_REVNUMBER: transform.description,
             PID_PAGECOUNT: 200,
-            PID_CHARCOUNT: spec.conditions,
+            PID_CHARCOUNT: transform.conditions,
         }
     )
-    storage = cfb.Storage(spec.name, TRANSFORM_CLSID)
+    storage = cfb.Storage(transform.name, TRANSFORM_CLSID)
     storage.add(cfb.Stream(SUMMARY_STREAM, summary))
     storage.add(cfb.Stream(encode_stream_name("_StringPool"), pool))
     storage.add(cfb.Stream(encode_stream_name("_StringData"), data))
@@ -223,10 +224,10 @@ def transform_storage(spec: TransformSpec) -> cfb.Storage:
     return storage
 
 
-def per_product(template: str, **spec) -> list[TransformSpec]:
+def per_product(template: str, **fields) -> list[Transform]:
     """One transform for each product code of the template, named T1, T2, ... in its order."""
     codes = [code for code in template.split(";") if code]
-    return [TransformSpec(code, name=f"T{number}", **spec) for number, code in enumerate(codes, 1)]
+    return [Transform(code, name=f"T{number}", **fields) for number, code in enumerate(codes, 1)]
 
 
 def _padded_text(pad_to: int | None) -> bytes:
@@ -264,7 +265,7 @@ def build(
     patch_code: str = SAMPLE_PATCH_CODE,
     transform: bool = False,
     transform_per_product: bool = False,
-    transforms: list[TransformSpec] | None = None,
+    transforms: list[Transform] | None = None,
     listed: str | None = None,
     product_code: str = SAMPLE_PRODUCT_CODE,
     upgrade_code: str = SAMPLE_UPGRADE_CODE,
@@ -279,11 +280,11 @@ def build(
     keywords property out; pad_to makes the file exactly that many bytes long."""
     if not_compound:
         return _padded_text(pad_to)
-    spec = dict(upgrade_code=upgrade_code, from_version=from_version, to_version=to_version)
+    fields = dict(upgrade_code=upgrade_code, from_version=from_version, to_version=to_version)
     if transform_per_product:
-        transforms = per_product(template, **spec)
+        transforms = per_product(template, **fields)
     elif transform:
-        transforms = [TransformSpec(product_code, **spec)]
+        transforms = [Transform(product_code, **fields)]
     transforms = transforms or []
     if listed is None:
         listed = ";".join(":" + t.name for t in transforms)
@@ -293,8 +294,8 @@ def build(
     root.add(cfb.Stream(SUMMARY_STREAM, _package_summary(template, keywords, patch_code, listed)))
     root.add(cfb.Stream(encode_stream_name("_StringPool"), pool))
     root.add(cfb.Stream(encode_stream_name("_StringData"), data))
-    for spec in transforms:
-        root.add(transform_storage(spec))
+    for each in transforms:
+        root.add(transform_storage(each))
     try:
         return cfb.write(root, pad_to)
     except cfb.CfbError as exc:

@@ -69,7 +69,7 @@ def test_the_option_builds_a_bad_package_anyway(build_tree, tmp_path):
 
 def test_a_transform_to_another_version_than_the_keywords_stop_the_build(build_tree, tmp_path):
     package = write_package(tmp_path, "to-204.msp", template=make_msp.SAMPLE_PRODUCT_CODE,
-                            transforms=[make_msp.TransformSpec(make_msp.SAMPLE_PRODUCT_CODE,
+                            transforms=[make_msp.Transform(make_msp.SAMPLE_PRODUCT_CODE,
                                                                to_version="15.0.204.0")])
     result = build_tree(package, "-DSERVICEPACK_ALLOW_BAD_PACKAGE=OFF")
     assert result.returncode != 0

@@ -42,7 +42,7 @@ def package(tmp_path, name="p.msp", **kwargs):
     keywords and the template are seen alone."""
     if "transforms" not in kwargs:
         codes = template_codes(kwargs.get("template", make_msp.DEFAULT_TEMPLATE))
-        kwargs["transforms"] = [make_msp.TransformSpec(code, name=f"T{n}") for n, code in enumerate(codes, 1)]
+        kwargs["transforms"] = [make_msp.Transform(code, name=f"T{n}") for n, code in enumerate(codes, 1)]
     path = tmp_path / name
     path.write_bytes(make_msp.build(**kwargs))
     return path
@@ -152,8 +152,8 @@ class TestRejectedPackages:
         assert r.returncode == 1 and "no summary information" in r.stderr
 
 
-def spec(code=PRODUCT, name="T1", **kwargs):
-    return make_msp.TransformSpec(code, name=name, **kwargs)
+def transform(code=PRODUCT, name="T1", **kwargs):
+    return make_msp.Transform(code, name=name, **kwargs)
 
 
 def one_line(r, label):
@@ -168,21 +168,21 @@ class TestTransformRules:
         "kwargs, fragments",
         [
             (dict(transforms=[]), ["lists no transform", "Last Saved By", "':T1;:T2'"]),
-            (dict(transforms=[spec()], listed=":T1;:T9"), ["transform T9", "no substorage of that name"]),
-            (dict(transforms=[spec()], listed="T1"), ["transform T1", "no ':' before its name"]),
-            (dict(transforms=[spec(to_version="15.0.205.0;x")]), ["transform T1", "Revision Number", "is not"]),
+            (dict(transforms=[transform()], listed=":T1;:T9"), ["transform T9", "no substorage of that name"]),
+            (dict(transforms=[transform()], listed="T1"), ["transform T1", "no ':' before its name"]),
+            (dict(transforms=[transform(to_version="15.0.205.0;x")]), ["transform T1", "Revision Number", "is not"]),
             (
-                dict(template=f"{PRODUCT};{OTHER}", transforms=[spec()]),
+                dict(template=f"{PRODUCT};{OTHER}", transforms=[transform()]),
                 [f"template product {OTHER} has no transform that starts from it", f"T1 from {PRODUCT} 15.0.106.0",
                  "1642", f"add a transform from {OTHER} to 15.0.205.0, or take {OTHER} out of the template"],
             ),
             (
-                dict(transforms=[spec(to_version="15.0.204.0")]),
+                dict(transforms=[transform(to_version="15.0.204.0")]),
                 [f"transform T1 brings {PRODUCT} from 15.0.106.0 to 15.0.204.0", "upgrade version is 15.0.205.0",
                  "set the upgrade version in the keywords to 15.0.204.0"],
             ),
             # The '#' transform of a pair says what its partner says: one message, not two.
-            (dict(transforms=[spec(to_version="15.0.204.0"), spec(name="#T1", to_version="15.0.204.0")]),
+            (dict(transforms=[transform(to_version="15.0.204.0"), transform(name="#T1", to_version="15.0.204.0")]),
              ["transform T1 brings"]),
         ],
         ids=["none-listed", "listed-missing", "no-colon", "bad-description", "template-product-without-transform",
@@ -200,17 +200,17 @@ class TestTransformRules:
         "kwargs, fragments",
         [
             (
-                dict(keywords="15.0.205.0;15.0.106.0,15.0.107.0,", transforms=[spec()]),
+                dict(keywords="15.0.205.0;15.0.106.0,15.0.107.0,", transforms=[transform()]),
                 [f"accepted version 15.0.107.0 of {PRODUCT}: no transform starts from it",
                  "(T1 from", "1642", "take '15.0.107.0,' out of the keywords"],
             ),
             (
-                dict(transforms=[spec(), spec(name="T2", from_version="15.0.100.0")]),
+                dict(transforms=[transform(), transform(name="T2", from_version="15.0.100.0")]),
                 [f"transform T2 starts {PRODUCT} from 15.0.100.0, which the keywords do not accept (accepted: "
                  "15.0.106.0)", "308", "add '15.0.100.0,' to the keywords' accepted versions"],
             ),
             (
-                dict(transforms=[spec(), spec(OTHER, name="T2")]),
+                dict(transforms=[transform(), transform(OTHER, name="T2")]),
                 [f"transform T2 is for {OTHER} (15.0.106.0 to 15.0.205.0), which the template does not list",
                  f"add {OTHER} to the template"],
             ),
@@ -228,7 +228,7 @@ class TestTransformRules:
         # Major and minor versions compared, installed >= original: 15.0.107.0 is in range.
         flags = (0x0002 | 0x0010 | 0x0200) << 16
         r = check(package(tmp_path, template=PRODUCT, keywords="15.0.205.0;15.0.106.0,15.0.107.0,",
-                          transforms=[spec(conditions=flags)]))
+                          transforms=[transform(conditions=flags)]))
         assert r.returncode == 0 and r.stderr == ""
         assert (f"  note: accepted version 15.0.107.0 of {PRODUCT}: no transform starts from it, but T1 "
                 "(from 15.0.106.0) accepts it by its validation flags (product code must match, major and "
@@ -236,7 +236,7 @@ class TestTransformRules:
 
     def test_versions_compare_as_the_executable_reads_them(self, tmp_path):
         r = check(package(tmp_path, template=PRODUCT, keywords="15,0,205,0;15.0.106.0,",
-                          transforms=[spec(from_version="15.0.106", to_version="15.0.205.0.0")]))
+                          transforms=[transform(from_version="15.0.106", to_version="15.0.205.0.0")]))
         assert r.returncode == 0 and r.stderr == ""
 
     def test_allow_problems_reports_a_package_without_transforms_as_a_warning(self, tmp_path):
@@ -245,7 +245,7 @@ class TestTransformRules:
         assert "lists no transform" in one_line(r, "warning")
 
     def test_each_unreadable_transform_is_named(self, tmp_path):
-        r = check(package(tmp_path, template=PRODUCT, transforms=[spec()], listed=":T1;:T7;:T8"))
+        r = check(package(tmp_path, template=PRODUCT, transforms=[transform()], listed=":T1;:T7;:T8"))
         assert r.returncode == 1
         lines = r.stderr.strip().splitlines()
         assert [("transform T7" in line, "transform T8" in line) for line in lines] == [(True, False), (False, True)]

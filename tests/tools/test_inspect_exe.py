@@ -388,7 +388,7 @@ def test_package_that_fails_the_check_exits_1_and_says_why(make_exe):
 
 def test_transforms_and_the_rules_on_them(make_exe):
     exe = exe_with_package(make_exe, template=PRODUCT, listed=":T1;:T2", transforms=[
-        make_msp.TransformSpec(PRODUCT, to_version="15.0.204.0", conditions=0x0822_0001)])
+        make_msp.Transform(PRODUCT, to_version="15.0.204.0", conditions=0x0822_0001)])
     status, facts = inspect_json(exe)
     assert status == 1
     first, second = facts["package"]["transforms"]
