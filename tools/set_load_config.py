@@ -24,10 +24,10 @@ import tempfile
 
 import pefile
 
+from pe_image import DEPENDENT_LOAD_FLAGS_OFFSET, LOAD_CONFIG
+
 SIZE = 0x140
-DEPENDENT_LOAD_FLAGS_OFFSET = 0x4E
 LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x800
-LOAD_CONFIG = pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG"]
 
 
 class LoadConfigError(Exception):
@@ -37,7 +37,7 @@ class LoadConfigError(Exception):
 def expected_structure() -> bytes:
     data = bytearray(SIZE)
     struct.pack_into("<I", data, 0, SIZE)
-    struct.pack_into("<H", data, DEPENDENT_LOAD_FLAGS_OFFSET, LOAD_LIBRARY_SEARCH_SYSTEM32)
+    struct.pack_into("<H", data, DEPENDENT_LOAD_FLAGS_OFFSET[True], LOAD_LIBRARY_SEARCH_SYSTEM32)
     return bytes(data)
 
 
